@@ -1,0 +1,40 @@
+#pragma once
+
+// The few socket calls gantry needs, the same on every platform. One
+// implementation per platform (netsock_posix.cpp, netsock_win32.cpp), chosen
+// by the build. A socket is an intptr_t so that both a file descriptor and a
+// Windows SOCKET fit; kInvalidSocket is the "no socket" value everywhere.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace netsock {
+
+using Socket = intptr_t;
+constexpr Socket kInvalidSocket = -1;
+
+// Windows Sockets start-up (version 2.2) and clean-up; no-ops elsewhere.
+bool Startup();
+void Cleanup();
+
+// A TCP stream socket, or kInvalidSocket.
+Socket OpenTcp();
+// Blocking connect to 127.0.0.1 on port.
+bool ConnectLoopback(Socket s, uint16_t port);
+void CloseSocket(Socket s);
+bool SetNonBlocking(Socket s);
+
+// One send call that never raises SIGPIPE; the number of bytes sent, or -1.
+long SendBytes(Socket s, const uint8_t* data, size_t n);
+
+enum class RecvStatus { Data, WouldBlock, Closed, Error };
+// One receive call of at most n bytes; on Data, *got is the count (> 0).
+RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got);
+
+// Waits until s is readable or timeoutMs pass; true when readable.
+bool WaitReadable(Socket s, int timeoutMs);
+
+// A millisecond tick count for deadlines (wraps; compare by unsigned difference).
+uint32_t TickMs();
+
+}  // namespace netsock

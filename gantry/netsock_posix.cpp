@@ -1,0 +1,2 @@
+#include "netsock.h"
+// Filled in by the emulator link work.

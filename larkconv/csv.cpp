@@ -1,0 +1,2 @@
+#include "csv.h"
+// Filled in by the CSV file work.

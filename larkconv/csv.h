@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+/// One CSV text file and its current line: read line by line and split into
+/// fields, or built field by field and written. One per run, owned by the driver.
+class CsvFile {
+ public:
+  CsvFile() = default;
+  ~CsvFile();
+  CsvFile(const CsvFile&) = delete;
+  CsvFile& operator=(const CsvFile&) = delete;
+
+  // mode is "r", "w" or "a" (text modes), passed to the stream open as is.
+  bool Open(const std::string& path, const char* mode);
+
+  // Reads one whole line, of any length, keeping its "\n"; a carriage return
+  // right before the "\n" is dropped. False at end of file or on a read error.
+  bool ReadLine();
+  bool AtLineEnd() const;
+  std::string ReadField();
+  int32_t ReadIntField();
+
+  bool AppendInt(int32_t value);
+  bool AppendText(std::string text);
+  bool WriteLine();
+
+  const std::string& Line() const { return line; }
+
+ private:
+  std::string line;  // a zero byte in a read line ends it, as the end does
+  size_t cursor = 0;
+  FILE* stream = nullptr;
+};

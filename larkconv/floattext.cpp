@@ -1,0 +1,2 @@
+#include "floattext.h"
+// Filled in by the format engine work.

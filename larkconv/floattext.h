@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The text of a single-precision float field: 10 significant digits, the
+// exponent form for large and small magnitudes, "1.#INF"-style specials.
+std::string FormatFloat(uint32_t bits);
+
+// Reads the number at the start of text the way strtod does, also taking "d"
+// or "D" as the exponent letter, independent of locale; rounds it to double
+// and then to single precision. Returns the single-precision bits.
+uint32_t ParseFloatBits(const std::string& text);

@@ -1,0 +1,2 @@
+#include "pdb.h"
+// Filled in by the PDB image work.

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+/// The 78-byte header of a PDB file, numbers in host order; name, type and
+/// creator are raw bytes. Filled by PdbDatabase::Read, written by Write.
+struct PdbHeader {
+  char name[32] = {};
+  uint16_t attributes = 0;
+  uint16_t version = 0;
+  uint32_t creationDate = 0;
+  uint32_t modificationDate = 0;
+  uint32_t lastBackupDate = 0;
+  uint32_t modificationNumber = 0;
+  uint32_t appInfoID = 0;
+  uint32_t sortInfoID = 0;
+  char type[4] = {};
+  char creator[4] = {};
+  uint32_t uniqueIDSeed = 0;
+  uint32_t nextRecordListID = 0;
+  int16_t numRecords = 0;
+};
+
+constexpr int kPdbHeaderSize = 78;
+constexpr int kPdbMaxRecords = 32767;
+
+/// One record of a record database. Records handed out by the image point into
+/// buffers the image owns; a caller of AppendRecord keeps its own buffer.
+struct PdbRecord {
+  int32_t length = 0;
+  const uint8_t* bytes = nullptr;
+  uint8_t attributes = 0;  // the entry's attribute byte, kept as read
+  uint32_t uniqueId = 0;   // the entry's 24-bit unique ID, kept as read
+};
+
+/// One resource of a resource database; resources only enter the image by Read.
+struct PdbResource {
+  std::string type;  // up to 4 characters
+  int32_t id = 0;    // the 16-bit id, sign-extended
+  int32_t length = 0;
+  const uint8_t* bytes = nullptr;
+};
+
+/// The in-memory image of one Palm OS database, read from and written to a PDB
+/// file whole. The driver owns one per run; the converters add and read records.
+class PdbDatabase {
+ public:
+  PdbDatabase() = default;
+  PdbDatabase(const PdbDatabase&) = delete;
+  PdbDatabase& operator=(const PdbDatabase&) = delete;
+
+  // False when the file cannot be opened. A file whose count, offsets or
+  // lengths do not fit inside it throws std::bad_alloc, before allocating.
+  bool Read(const std::string& path);
+  // Writes a temporary file beside the destination and renames it over the
+  // destination once every byte is written; false on any failure, in which
+  // case the destination is untouched and no temporary file is left.
+  bool Write(const std::string& path) const;
+  void Clear();
+
+  bool IsResourceDb() const { return resourceDb; }
+  void SetResourceDb(bool value) { resourceDb = value; }
+  int32_t RecordCount() const;
+  const PdbRecord* RecordAt(uint32_t index) const;
+  // False on a resource database. Throws ZelError when the image already holds
+  // the most records a PDB can count.
+  bool AppendRecord(const PdbRecord& record);
+  void SetName(const std::string& name);
+  void SetCreatorType(const std::string& creator, const std::string& type);
+
+  const PdbHeader& Header() const { return header; }
+  const std::vector<PdbResource>& Resources() const { return resources; }
+  bool CopyPrevention() const { return copyPrevention; }
+  bool Hidden() const { return hidden; }
+
+ private:
+  const uint8_t* Keep(const uint8_t* bytes, size_t length);
+
+  std::vector<PdbResource> resources;
+  std::vector<PdbRecord> records;
+  std::vector<std::unique_ptr<uint8_t[]>> buffers;  // owns every record and resource
+  std::vector<uint8_t> appInfo;   // the AppInfo block of a database read from a file
+  std::vector<uint8_t> sortInfo;  // the SortInfo block likewise
+  bool resourceDb = true;
+  bool copyPrevention = false;
+  bool hidden = false;
+  PdbHeader header;
+};
