@@ -1,0 +1,230 @@
+#pragma once
+
+// A stand-in for the Palm OS emulator, for tests only: a loopback TCP server
+// that takes remote trap call packets, records them and answers the way the
+// emulator would, with switchable faults.
+//
+// Typical use:
+//   EmulatorSubstitute emu;
+//   ASSERT_TRUE(emu.Start({kPrimaryPort, kSecondaryPort}));
+//   emu.AddDatabase("QuorvaneRT", 0x1234, 7);
+//   ... call the link or an export ...
+//   auto requests = emu.Requests();
+//
+// All operations are thread-safe. The substitute answers from its own threads
+// (one per listening port and one per accepted connection), so a test may call
+// blocking link operations directly while the substitute runs.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace gantry_testing {
+
+constexpr uint16_t kPrimaryPort = 2000;    // socket id 1
+constexpr uint16_t kSecondaryPort = 6415;  // socket id 14
+
+constexpr uint16_t kTrapFindDatabase = 0xA045;  // 'w' card, 's' name -> D0 local id or 0
+constexpr uint16_t kTrapDatabaseInfo = 0xA046;  // 13 parameters, the 5th (by ref) is the version
+constexpr uint16_t kTrapAppSwitch = 0xA0A7;     // 'w', 'd' local id, 'w', 'd'
+constexpr uint16_t kTrapReset = 0xA08C;         // no parameters
+constexpr uint16_t kTrapEnqueueKey = 0xA12D;    // 'w', 'w', 'w'
+constexpr uint16_t kTrapHostControl = 0xA344;   // 'w' selector, 's' host path, 'd' card
+
+/// One parameter slot of a recorded request, with the kind the substitute took
+/// it for. Filled by the substitute's connection threads, read by tests.
+struct ReceivedParam {
+  // 'w', 'd' or 's': from the trap's parameter list when the trap is known (the
+  // six traps above, or one given to SetTrapSignature), else from the slot:
+  // data size 2 is 'w', 4 is 'd', anything else 's'.
+  char kind = 0;
+  bool byRef = false;         // the slot's by-reference flag
+  uint8_t dataSize = 0;       // the slot's data-size byte
+  std::vector<uint8_t> data;  // the slot's data bytes (a string with its zero padding)
+
+  // The big-endian number in the data (all of it, up to 4 bytes); 0 when empty.
+  uint32_t Number() const;
+  // The characters before the first zero byte.
+  std::string Text() const;
+};
+
+/// One request packet as the substitute received it on one connection.
+/// Recorded by the connection threads, in arrival order; read by tests.
+struct ReceivedRequest {
+  uint16_t port = 0;   // the listening port the connection came in on
+  int connection = 0;  // the accepted connection it came on: 1, 2, ... from Start
+  uint8_t destSocket = 0;
+  uint8_t srcSocket = 0;
+  uint8_t packetType = 0;
+  uint16_t bodySize = 0;  // n from the header
+  uint8_t transId = 0;
+  bool signatureOk = false;       // BE EF ED
+  bool headerChecksumOk = false;  // byte 9 == sum of bytes 0..8 mod 256
+  bool crcOk = false;             // trailing CRC-16 matches bytes 0..9+n
+
+  // The RPC body. bodyParsed is true when the body held the 14-byte RPC header
+  // and exactly paramCount whole slots, nothing more.
+  bool bodyParsed = false;
+  uint8_t command = 0;  // 0x0A for a remote procedure call
+  uint16_t trap = 0;
+  uint32_t d0 = 0;
+  uint32_t a0 = 0;
+  uint16_t paramCount = 0;
+  // The parameters FIRST TO LAST, as the trap declares them: params[0] is the
+  // slot that came last on the wire. Only the slots that lay whole in the body.
+  std::vector<ReceivedParam> params;
+
+  std::vector<uint8_t> raw;  // the whole packet, header to CRC, as received
+};
+
+/// How the substitute misbehaves when answering a request.
+enum class FaultMode {
+  None,               // a proper reply (after delayMs, if set)
+  Silent,             // no reply; the connection stays open until the peer closes it
+  Delayed,            // a proper reply after delayMs
+  Split,              // the proper reply sent in segmentBytes pieces, pauseMs apart
+  CloseWithoutReply,  // the connection is closed right after the request is read
+  PartialThenClose,   // the first keepBytes bytes of the proper reply, then close
+  TruncatedBody,      // a well-framed reply whose body is cut to keepBytes bytes
+                      // (the header announces keepBytes, the CRC covers the cut body)
+  LyingSlotSizes,     // the reply's data-size byte of slot lyingSlot (or of every
+                      // slot) says lyingSize; the data bytes stay as they were
+  Flood,              // the proper reply followed at once by floodBytes extra bytes
+};
+
+/// A fault and its settings; fields not used by the mode are ignored, except
+/// delayMs, which every mode waits before it acts. Given to SetFault.
+struct Fault {
+  FaultMode mode = FaultMode::None;
+  int delayMs = 0;
+  size_t segmentBytes = 1;  // Split
+  int pauseMs = 0;          // Split
+  size_t keepBytes = 0;     // PartialThenClose: packet bytes; TruncatedBody: body bytes
+  int lyingSlot = -1;       // LyingSlotSizes: slot index in wire order from 0; -1 = all
+  uint8_t lyingSize = 0;    // LyingSlotSizes
+  size_t floodBytes = 0;    // Flood: count of extra bytes (0xEE)
+};
+
+/// The emulator substitute. A test owns it, starts it on the ports it wants,
+/// configures the device and faults, drives gantry, and then reads the record.
+///
+/// Answers, unless a trap D0 override (SetTrapD0) says otherwise:
+///  - 0xA045: D0 = local id of the database named by the string parameter, or 0.
+///  - 0xA046: the database whose local id is the 2nd parameter: D0 = 0 and the
+///    5th parameter's slot = its version; no such database: D0 = 0x0207 and
+///    the slots as sent.
+///  - 0xA344: D0 = SetInstallResult's value (default 0); the string parameter is
+///    recorded as an installed path when D0 is 0.
+///  - 0xA0A7, 0xA08C, 0xA12D and any other trap: D0 = 0.
+/// Reply packet: signature, socket ids swapped from the request, type 0, the
+/// request's transaction id, checksum, body, CRC. Body: command 0x8A, filler 0,
+/// the trap, D0, A0 = 0, the request's parameter count, then the request's slots
+/// in the request's order; by-reference 'w' and 'd' slots carry the values
+/// configured for them (SetByRefValue, the built-in answers above), else the
+/// data as sent. A packet whose framing can be read is answered even when its
+/// checksum or CRC is wrong (the record says so).
+class EmulatorSubstitute {
+ public:
+  EmulatorSubstitute();
+  ~EmulatorSubstitute();  // stops
+  EmulatorSubstitute(const EmulatorSubstitute&) = delete;
+  EmulatorSubstitute& operator=(const EmulatorSubstitute&) = delete;
+
+  // Listens on 127.0.0.1 on each port (SO_REUSEADDR). False, with nothing left
+  // listening, when a port can't be bound or the substitute already runs.
+  bool Start(const std::vector<uint16_t>& ports);
+  // Closes the listeners and every connection and joins all threads. The record
+  // and configuration stay readable. Safe to call twice.
+  void Stop();
+  bool Running() const;
+
+  // --- the emulated device ---
+  void AddDatabase(const std::string& name, uint32_t localId, uint16_t version);
+  void SetInstallResult(uint32_t d0);
+  std::vector<std::string> InstalledPaths() const;
+
+  // --- answer overrides ---
+  // Every reply to this trap carries this D0.
+  void SetTrapD0(uint16_t trap, uint32_t d0);
+  // Replies to this trap carry this value in the slot of parameter paramNo
+  // (1 = the first declared parameter) when that slot is a by-reference 'w'
+  // (low 16 bits) or 'd'. Takes precedence over the built-in answers.
+  void SetByRefValue(uint16_t trap, int paramNo, uint32_t value);
+  // The parameter kinds of a trap, first to last ("wsd"), for recording.
+  void SetTrapSignature(uint16_t trap, const std::string& kinds);
+
+  // --- faults ---
+  // The fault for every request without a request-specific one.
+  void SetFault(const Fault& fault);
+  // The fault for the requestNo-th request received since Start (1-based).
+  void SetFaultForRequest(int requestNo, const Fault& fault);
+  void ClearFaults();
+
+  // --- the record ---
+  std::vector<ReceivedRequest> Requests() const;
+  size_t RequestCount() const;
+  // Waits until at least count requests are recorded; false on timeout.
+  bool WaitForRequests(size_t count, int timeoutMs) const;
+  // Connections accepted since Start, in all or on one port.
+  int ConnectionCount() const;
+  int ConnectionCount(uint16_t port) const;
+  // Connections that the peer closed (end of stream seen) since Start.
+  int PeerClosedCount() const;
+  // Waits until at least count connections were closed by the peer.
+  bool WaitForPeerClosed(int count, int timeoutMs) const;
+  // Forgets the requests, installed paths and connection counts.
+  void ClearRecord();
+
+ private:
+  struct Connection;
+  struct Listener;
+
+  void ListenLoop(Listener* listener);
+  void ServeConnection(Connection* connection);
+  bool ReadRequest(Connection* connection, std::vector<uint8_t>* packet);
+  ReceivedRequest Record(const Connection& connection, const std::vector<uint8_t>& packet);
+  std::vector<uint8_t> BuildReply(const ReceivedRequest& request,
+                                  const std::vector<uint8_t>& packet);
+  void Answer(Connection* connection, const ReceivedRequest& request,
+              const std::vector<uint8_t>& packet, const Fault& fault);
+  bool SendAll(Connection* connection, const uint8_t* data, size_t n);
+  bool PauseMs(int ms);  // false when stopping
+  Fault FaultFor(int requestNo) const;
+  std::string KindsFor(uint16_t trap) const;
+
+  struct Database {
+    uint32_t localId;
+    uint16_t version;
+  };
+
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;
+  std::atomic<bool> stopping{false};
+  bool running = false;
+
+  std::vector<std::unique_ptr<Listener>> listeners;
+  std::vector<std::unique_ptr<Connection>> connections;
+
+  std::map<std::string, Database> databases;
+  uint32_t installResult = 0;
+  std::vector<std::string> installedPaths;
+  std::map<uint16_t, uint32_t> trapD0;
+  std::map<std::pair<uint16_t, int>, uint32_t> byRefValues;
+  std::map<uint16_t, std::string> signatures;
+  Fault defaultFault;
+  std::map<int, Fault> requestFaults;
+
+  std::vector<ReceivedRequest> requests;
+  int requestsSinceStart = 0;
+  int connectionCount = 0;
+  std::map<uint16_t, int> connectionsByPort;
+  int peerClosed = 0;
+};
+
+}  // namespace gantry_testing
