@@ -1,1 +1,153 @@
-// Filled in by the emulator link work.
+#include "packet.h"
+
+#include <cstring>
+
+#include "bytes.h"
+
+namespace {
+
+constexpr uint16_t kCrcPolynomial = 0x1021;
+
+struct CrcTable {
+  uint16_t entries[256];
+};
+
+constexpr CrcTable MakeCrcTable() {
+  CrcTable table{};
+  for (int i = 0; i < 256; ++i) {
+    uint16_t crc = static_cast<uint16_t>(i << 8);
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ kCrcPolynomial : crc << 1);
+    }
+    table.entries[i] = crc;
+  }
+  return table;
+}
+
+constexpr CrcTable kTable = MakeCrcTable();
+static_assert(kTable.entries[1] == 0x1021 && kTable.entries[255] == 0x1EF0, "CRC table");
+
+size_t StringDataSize(const char* text) {
+  size_t withZero = std::strlen(text) + 1;
+  return withZero + (withZero & 1);
+}
+
+// The data width of a 'w' or 'd' parameter; 0 for any other kind.
+size_t NumberWidth(char kind) {
+  return kind == 'w' ? 2 : kind == 'd' ? 4 : 0;
+}
+
+}  // namespace
+
+const uint16_t (&kPacketCrcTable)[256] = kTable.entries;
+
+uint16_t PacketCrc(uint16_t initial, const uint8_t* data, size_t length) {
+  uint16_t crc = initial;
+  for (size_t i = 0; i < length; ++i) {
+    crc = static_cast<uint16_t>((crc << 8) ^ kPacketCrcTable[((crc >> 8) ^ data[i]) & 0xFF]);
+  }
+  return crc;
+}
+
+bool ParamValid(const TrapParam& param) {
+  if (param.value == nullptr) return false;
+  if (param.kind == 's') {
+    const char* text = static_cast<const char*>(param.value);
+    for (size_t i = 0; i <= kMaxStringParam; ++i) {
+      if (text[i] == '\0') return true;
+    }
+    return false;
+  }
+  return NumberWidth(param.kind) != 0;
+}
+
+size_t ParamSize(char kind, const void* value) {
+  if (kind == 's') return 2 + StringDataSize(static_cast<const char*>(value));
+  return 2 + NumberWidth(kind);
+}
+
+size_t PutParam(uint8_t* dest, char kind, const void* value, int byRef) {
+  dest[0] = (kind == 's' || byRef != 0) ? 1 : 0;
+  if (kind == 's') {
+    const char* text = static_cast<const char*>(value);
+    size_t length = std::strlen(text);
+    size_t dataSize = StringDataSize(text);
+    dest[1] = static_cast<uint8_t>(dataSize);
+    std::memcpy(dest + 2, text, length);
+    std::memset(dest + 2 + length, 0, dataSize - length);
+    return 2 + dataSize;
+  }
+  if (kind == 'w') {
+    dest[1] = 2;
+    gantry::PutBe16(dest + 2, *static_cast<const uint16_t*>(value));
+    return 4;
+  }
+  dest[1] = 4;
+  gantry::PutBe32(dest + 2, *static_cast<const uint32_t*>(value));
+  return 6;
+}
+
+bool BuildRequestBody(uint16_t trap, int count, const TrapParam* params,
+                      std::vector<uint8_t>* body) {
+  if (count < 0 || count > 0xFFFF || (count > 0 && params == nullptr)) return false;
+  size_t length = kRpcHeaderSize;
+  for (int i = 0; i < count; ++i) {
+    if (!ParamValid(params[i])) return false;
+    length += ParamSize(params[i].kind, params[i].value);
+    if (length > kMaxPacketBody) return false;
+  }
+  std::vector<uint8_t> built(length, 0);
+  built[0] = kRpcCommand;
+  gantry::PutBe16(&built[2], trap);
+  gantry::PutBe16(&built[12], static_cast<uint16_t>(count));
+  size_t offset = kRpcHeaderSize;
+  for (int i = count - 1; i >= 0; --i) {
+    offset += PutParam(&built[offset], params[i].kind, params[i].value, params[i].byRef);
+  }
+  body->swap(built);
+  return true;
+}
+
+std::vector<uint8_t> FramePacket(uint8_t destSocket, uint8_t srcSocket, uint8_t type,
+                                 uint8_t transId, const uint8_t* body, size_t n) {
+  std::vector<uint8_t> packet(n + kPacketHeaderSize + kPacketCrcSize, 0);
+  packet[0] = 0xBE;
+  packet[1] = 0xEF;
+  packet[2] = 0xED;
+  packet[3] = destSocket;
+  packet[4] = srcSocket;
+  packet[5] = type;
+  gantry::PutBe16(&packet[6], static_cast<uint16_t>(n));
+  packet[8] = transId;
+  unsigned sum = 0;
+  for (size_t i = 0; i < 9; ++i)
+    sum += packet[i];
+  packet[9] = static_cast<uint8_t>(sum);
+  if (n > 0) std::memcpy(&packet[kPacketHeaderSize], body, n);
+  gantry::PutBe16(&packet[kPacketHeaderSize + n],
+                  PacketCrc(0, packet.data(), kPacketHeaderSize + n));
+  return packet;
+}
+
+bool DecodeReply(const uint8_t* body, size_t n, int count, TrapParam* params, uint32_t* resultD0) {
+  if (n < 8) return false;
+  if (resultD0 != nullptr) *resultD0 = gantry::GetBe32(body + 4);
+  size_t offset = kRpcHeaderSize;
+  for (int i = count - 1; i >= 0; --i) {
+    if (offset + 2 > n) break;
+    size_t dataSize = body[offset + 1];
+    if (dataSize > n - offset - 2) break;
+    TrapParam& param = params[i];
+    size_t width = NumberWidth(param.kind);
+    if (param.byRef != 0 && width != 0 && dataSize >= width && param.value != nullptr) {
+      const uint8_t* data = body + offset + 2;
+      if (width == 2) {
+        *static_cast<uint16_t*>(param.value) = gantry::GetBe16(data);
+      } else {
+        *static_cast<uint32_t*>(param.value) = gantry::GetBe32(data);
+      }
+    }
+    offset += 2 + dataSize;
+  }
+  return true;
+}
