@@ -27,9 +27,16 @@ class CsvFile {
   bool AppendText(std::string text);
   bool WriteLine();
 
+  // True when a read of the stream has failed (not merely reached its end).
+  bool ReadFailed() const;
+  // Closes the stream; false when it had an error or the close failed.
+  bool Close();
+
   const std::string& Line() const { return line; }
 
  private:
+  char CharAtCursor() const;
+
   std::string line;  // a zero byte in a read line ends it, as the end does
   size_t cursor = 0;
   FILE* stream = nullptr;

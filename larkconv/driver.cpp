@@ -1,3 +1,231 @@
 #include "driver.h"
-// Filled in by the driver work.
-int RunLarkconv(int, char**) { return -1; }
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "ZelError.h"
+#include "csv.h"
+#include "format.h"
+#include "pdb.h"
+
+namespace {
+
+const char kUsage[] =
+    "larkconv - PDB <-> CSV converter for Quorvane Designer and Tindle\n"
+    "\n"
+    "usage: larkconv -[csv|pdb] [-n dbname] [-t type] [-c creator_id] [-a] [-rA[-[B]]] format "
+    "srcfile destfile\n"
+    "    -csv    source file is CSV (output to PDB)\n"
+    "    -pdb    source file is PDB (output to CSV)\n"
+    "    -n      set the output pdb name (invalid if -pdb or -a is specified)\n"
+    "    -t      set the output pdb type (invalid if -pdb or -a is specified)\n"
+    "    -c      set the output pdb creator (invalid if -pdb or -a is specified)\n"
+    "    -a      append to output file\n"
+    "    -r      specify records/rows to convert (use one of the 3 forms below)\n"
+    "            -rA    convert only row A\n"
+    "            -rA-   convert from row A to the end\n"
+    "            -rA-B  convert from row A to row B inclusive\n"
+    "            (row numbers begin with 0)\n"
+    "\n"
+    "    format: a format string as used for dwreadx() or DBRecord.read()\n"
+    "            see larkconv.txt for full specification\n";
+
+/// The settings of one run as its command line gives them. Filled by
+/// ParseCommandLine, read by the two conversion flows.
+struct Options {
+  bool csvToPdb = false;
+  std::string name;
+  std::string type = "data";
+  std::string creator;
+  bool append = false;
+  int32_t firstRow = 0;
+  int32_t lastRow = -1;  // -1: to the end
+  std::string format;
+  std::string source;
+  std::string dest;
+};
+
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// True when the first n characters of arg equal option, letter case ignored
+// (n = npos compares the whole argument).
+bool Matches(const char* arg, const char* option, size_t n = std::string::npos) {
+  size_t i = 0;
+  for (; option[i] != '\0' && i < n; ++i) {
+    if (Lower(arg[i]) != option[i]) return false;
+  }
+  return i == n || arg[i] == '\0';
+}
+
+// Prints message and the usage text; the run then ends with -1.
+bool Refuse(const char* message) {
+  std::fputs(message, stdout);
+  std::fputs(kUsage, stdout);
+  return false;
+}
+
+// Reads decimal digits at p, moving p past them; the value stops at INT32_MAX.
+int32_t ReadRowNumber(const char*& p) {
+  int32_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    int digit = *p - '0';
+    value = value > (INT32_MAX - digit) / 10 ? INT32_MAX : value * 10 + digit;
+  }
+  return value;
+}
+
+bool ParseRange(const char* arg, Options* o) {
+  if (std::strlen(arg) < 3) return Refuse("-r requires arguments\n");
+  const char* p = arg + 2;
+  o->firstRow = ReadRowNumber(p);
+  if (*p != '-') {
+    o->lastRow = o->firstRow;
+  } else if (p[1] >= '0' && p[1] <= '9') {
+    ++p;
+    o->lastRow = ReadRowNumber(p);
+  }
+  if (o->lastRow != -1 && o->firstRow > o->lastRow)
+    return Refuse("last row must be greater than first row\n");
+  return true;
+}
+
+// Takes the value of "-t" or "-c" at argv[pos + 1]; it must be 4 characters.
+bool TakeFourChars(int argc, char** argv, int pos, std::string* value, const char* missing,
+                   const char* wrongLength) {
+  if (pos + 1 >= argc) return Refuse(missing);
+  *value = argv[pos + 1];
+  if (value->size() != 4) return Refuse(wrongLength);
+  return true;
+}
+
+// Parses the whole command line; on a fault prints its message and the usage
+// text and returns false.
+bool ParseCommandLine(int argc, char** argv, Options* o) {
+  if (argc < 5) return Refuse("");
+  if (Matches(argv[1], "-csv")) {
+    o->csvToPdb = true;
+  } else if (!Matches(argv[1], "-pdb")) {
+    return Refuse("");
+  }
+  int pos = 2;
+  if (Matches(argv[pos], "-n")) {
+    o->name = argv[pos + 1];
+    if (o->name.size() > 32) return Refuse("database name must be <= 32 characters\n");
+    pos += 2;
+  }
+  if (pos < argc && Matches(argv[pos], "-t")) {
+    if (!TakeFourChars(argc, argv, pos, &o->type, "-t requires a type\n",
+                       "database type must be 4 characters\n"))
+      return false;
+    pos += 2;
+  }
+  if (pos < argc && Matches(argv[pos], "-c")) {
+    if (!TakeFourChars(argc, argv, pos, &o->creator, "-c requires a creator id\n",
+                       "database creator id must be 4 characters\n"))
+      return false;
+    pos += 2;
+  }
+  if (pos < argc && Matches(argv[pos], "-a")) {
+    o->append = true;
+    ++pos;
+  }
+  if (pos < argc && Matches(argv[pos], "-r", 2)) {
+    if (!ParseRange(argv[pos], o)) return false;
+    ++pos;
+  }
+  if (argc - pos < 3) return Refuse("");
+  o->format = argv[pos];
+  o->source = argv[pos + 1];
+  o->dest = argv[pos + 2];
+  return true;
+}
+
+ZelError CountError(const char* pattern, int32_t count) {
+  char text[128];
+  std::snprintf(text, sizeof text, pattern, static_cast<int>(count));
+  return ZelError(text);
+}
+
+void PdbToCsv(const Options& o, PdbDatabase& db, CsvFile& csv) {
+  if (!db.Read(o.source)) throw ZelError("unable to read source pdb");
+  if (db.IsResourceDb()) throw ZelError("source pdb cannot be a resource database");
+  if (!csv.Open(o.dest, o.append ? "a" : "w")) throw ZelError("unable to open dest csv");
+  if (db.RecordCount() < o.firstRow)
+    throw CountError("source pdb does not have first requested record (only %d records)\n",
+                     db.RecordCount());
+  for (int64_t i = o.firstRow; i < db.RecordCount() && (o.lastRow == -1 || i <= o.lastRow); ++i)
+    RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, o.format);
+  if (!csv.Close()) throw ZelError("unable to write dest csv");
+}
+
+// A source that failed to read must not pass for one that ended.
+void CheckSourceRead(const CsvFile& csv) {
+  if (csv.ReadFailed()) throw ZelError("unable to read source csv");
+}
+
+void CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
+  if (!csv.Open(o.source, "r")) throw ZelError("unable to read source csv");
+  if (o.append) {
+    if (!db.Read(o.dest)) throw ZelError("unable to read dest pdb");
+    if (db.IsResourceDb()) throw ZelError("dest pdb cannot be a resource database");
+  } else {
+    const std::string& name = o.name.empty() ? o.dest : o.name;
+    if (o.creator.empty())
+      throw ZelError("creator id must be specified when creating a new database");
+    db.SetResourceDb(false);
+    db.SetName(name);
+    db.SetCreatorType(o.creator, o.type);
+  }
+  int32_t skipped = 0;
+  while (skipped < o.firstRow && csv.ReadLine())
+    ++skipped;
+  CheckSourceRead(csv);
+  if (skipped < o.firstRow)
+    throw CountError("source csv does not have %d rows, cannot start\n", o.firstRow);
+  for (int64_t i = o.firstRow; (o.lastRow == -1 || i <= o.lastRow) && csv.ReadLine(); ++i)
+    RowToRecord(csv, db, o.format);
+  CheckSourceRead(csv);
+  if (!db.Write(o.dest)) throw ZelError("unable to write pdb");
+}
+
+void PrintZelError(const ZelError& error) {
+  std::printf("ZelError: %s\n", error.Message().c_str());
+}
+
+// Runs the conversion; the image and the CSV file live until it ends, the CSV
+// file being closed first.
+int Convert(const Options& o) {
+  try {
+    PdbDatabase db;
+    CsvFile csv;
+    if (o.csvToPdb) {
+      CsvToPdb(o, db, csv);
+    } else {
+      PdbToCsv(o, db, csv);
+    }
+    return 0;
+  } catch (const ZelError& error) {
+    PrintZelError(error);
+  } catch (const ZelError* error) {
+    PrintZelError(*error);
+  } catch (const std::exception&) {
+    std::fputs("Internal error\n", stdout);
+  } catch (...) {
+    std::fputs("Internal error\n", stdout);
+  }
+  return -1;
+}
+
+}  // namespace
+
+int RunLarkconv(int argc, char** argv) {
+  Options options;
+  int status = ParseCommandLine(argc, argv, &options) ? Convert(options) : -1;
+  std::fflush(stdout);
+  return status;
+}

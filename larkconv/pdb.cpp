@@ -1,2 +1,287 @@
 #include "pdb.h"
-// Filled in by the PDB image work.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <stdexcept>
+
+#include "ZelError.h"
+#include "bytes.h"
+#include "filesys.h"
+
+namespace {
+
+constexpr uint16_t kAttrResourceDb = 0x0001;
+constexpr uint16_t kAttrCopyPrevention = 0x0040;
+constexpr uint16_t kAttrHidden = 0x0100;
+constexpr size_t kRecordEntrySize = 8;
+constexpr size_t kResourceEntrySize = 10;
+constexpr uint32_t kSecondsFrom1904To1970 = 2082844800u;
+
+uint16_t Big16At(const uint8_t* p) {
+  uint16_t value = 0;
+  GetBig16(p, p + 2, &value);
+  return value;
+}
+
+uint32_t Big32At(const uint8_t* p) {
+  uint32_t value = 0;
+  GetBig32(p, p + 4, &value);
+  return value;
+}
+
+// raw holds exactly kPdbHeaderSize bytes.
+PdbHeader DecodeHeader(const uint8_t* raw) {
+  PdbHeader h;
+  std::memcpy(h.name, raw, sizeof h.name);
+  h.attributes = Big16At(raw + 32);
+  h.version = Big16At(raw + 34);
+  h.creationDate = Big32At(raw + 36);
+  h.modificationDate = Big32At(raw + 40);
+  h.lastBackupDate = Big32At(raw + 44);
+  h.modificationNumber = Big32At(raw + 48);
+  h.appInfoID = Big32At(raw + 52);
+  h.sortInfoID = Big32At(raw + 56);
+  std::memcpy(h.type, raw + 60, sizeof h.type);
+  std::memcpy(h.creator, raw + 64, sizeof h.creator);
+  h.uniqueIDSeed = Big32At(raw + 68);
+  h.nextRecordListID = Big32At(raw + 72);
+  h.numRecords = static_cast<int16_t>(Big16At(raw + 76));
+  return h;
+}
+
+void EncodeHeader(const PdbHeader& h, std::vector<uint8_t>& out) {
+  out.insert(out.end(), h.name, h.name + sizeof h.name);
+  PutBig16(out, h.attributes);
+  PutBig16(out, h.version);
+  PutBig32(out, h.creationDate);
+  PutBig32(out, h.modificationDate);
+  PutBig32(out, h.lastBackupDate);
+  PutBig32(out, h.modificationNumber);
+  PutBig32(out, h.appInfoID);
+  PutBig32(out, h.sortInfoID);
+  out.insert(out.end(), h.type, h.type + sizeof h.type);
+  out.insert(out.end(), h.creator, h.creator + sizeof h.creator);
+  PutBig32(out, h.uniqueIDSeed);
+  PutBig32(out, h.nextRecordListID);
+  PutBig16(out, static_cast<uint16_t>(h.numRecords));
+}
+
+// Copies at most max characters of text, stopping at its end or at a zero.
+void CopyText(char* field, size_t max, const std::string& text) {
+  for (size_t i = 0; i < max && i < text.size() && text[i] != '\0'; ++i)
+    field[i] = text[i];
+}
+
+// Loads the whole open file; false when its length is unknown or it cannot be read.
+bool LoadWhole(FILE* file, std::unique_ptr<uint8_t[]>* data, size_t* size) {
+  int64_t length = filesys::FileLength(file);
+  if (length < 0 || static_cast<uint64_t>(length) > SIZE_MAX) return false;
+  *size = static_cast<size_t>(length);
+  *data = std::make_unique<uint8_t[]>(*size);
+  return std::fread(data->get(), 1, *size, file) == *size;
+}
+
+// A block kept before the first record: from id to the next greater of other,
+// dataStart and the end of the file. Empty when id is 0 or points outside the
+// space between the entry list and dataStart.
+std::vector<uint8_t> InfoBlock(const uint8_t* file, uint64_t listEnd, uint64_t dataStart,
+                               uint32_t id, uint32_t other) {
+  if (id == 0 || id < listEnd || id >= dataStart) return {};
+  uint64_t end = (other > id && other < dataStart) ? other : dataStart;
+  return std::vector<uint8_t>(file + id, file + end);
+}
+
+bool WriteAll(FILE* stream, const uint8_t* bytes, size_t length) {
+  return length == 0 || std::fwrite(bytes, 1, length, stream) == length;
+}
+
+}  // namespace
+
+uint32_t PalmDateFromUnix(int64_t unixSeconds) {
+  return static_cast<uint32_t>(static_cast<uint64_t>(unixSeconds) + kSecondsFrom1904To1970);
+}
+
+bool PdbDatabase::Read(const std::string& path) {
+  Clear();
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  std::unique_ptr<uint8_t[]> data;
+  size_t size = 0;
+  bool loaded = LoadWhole(file, &data, &size);
+  std::fclose(file);
+  if (!loaded) return false;
+  Parse(std::move(data), size);
+  return true;
+}
+
+// Takes the image apart. Every count, offset and length is checked against
+// the file before use; a file they do not fit throws std::bad_alloc.
+void PdbDatabase::Parse(std::unique_ptr<uint8_t[]> file, size_t size) {
+  uint8_t raw[kPdbHeaderSize] = {};
+  std::memcpy(raw, file.get(), std::min<size_t>(size, kPdbHeaderSize));
+  PdbHeader read = DecodeHeader(raw);
+  bool readResourceDb = (read.attributes & kAttrResourceDb) != 0;
+  if (read.numRecords < 0) throw std::bad_alloc();
+
+  size_t n = static_cast<size_t>(read.numRecords);
+  size_t entrySize = readResourceDb ? kResourceEntrySize : kRecordEntrySize;
+  uint64_t listEnd = kPdbHeaderSize + n * entrySize;
+  if (n > 0 && listEnd > size) throw std::bad_alloc();
+
+  const uint8_t* base = file.get();
+  auto entry = [&](size_t i) { return base + kPdbHeaderSize + i * entrySize; };
+  auto offsetOf = [&](size_t i) { return Big32At(entry(i) + (readResourceDb ? 6 : 0)); };
+  std::vector<PdbRecord> readRecords;
+  std::vector<PdbResource> readResources;
+  for (size_t i = 0; i < n; ++i) {
+    uint64_t start = offsetOf(i);
+    uint64_t end = i + 1 < n ? offsetOf(i + 1) : size;
+    if (start > end || end > size) throw std::bad_alloc();
+    int32_t length = static_cast<int32_t>(end - start);
+    if (end - start > INT32_MAX) throw std::bad_alloc();
+    const uint8_t* e = entry(i);
+    if (readResourceDb) {
+      PdbResource res;
+      res.type.assign(e, std::find(e, e + 4, uint8_t{0}));
+      res.id = static_cast<int16_t>(Big16At(e + 4));
+      res.length = length;
+      res.bytes = base + start;
+      readResources.push_back(res);
+    } else {
+      PdbRecord rec;
+      rec.length = length;
+      rec.bytes = base + start;
+      rec.attributes = e[4];
+      rec.uniqueId = (uint32_t{e[5]} << 16) | (uint32_t{e[6]} << 8) | e[7];
+      readRecords.push_back(rec);
+    }
+  }
+
+  uint64_t dataStart = n > 0 ? offsetOf(0) : size;
+  appInfo = InfoBlock(base, listEnd, dataStart, read.appInfoID, read.sortInfoID);
+  sortInfo = InfoBlock(base, listEnd, dataStart, read.sortInfoID, read.appInfoID);
+  records = std::move(readRecords);
+  resources = std::move(readResources);
+  buffers.push_back(std::move(file));
+  resourceDb = readResourceDb;
+  copyPrevention = (read.attributes & kAttrCopyPrevention) != 0;
+  hidden = (read.attributes & kAttrHidden) != 0;
+  header = read;
+}
+
+// The file's header, entry list and info blocks for the given date; *fits is
+// false when the file would be too long for its 32-bit offsets.
+std::vector<uint8_t> PdbDatabase::Layout(uint32_t date, bool* fits) const {
+  size_t n = resourceDb ? resources.size() : records.size();
+  uint64_t listEnd = kPdbHeaderSize + n * (resourceDb ? kResourceEntrySize : kRecordEntrySize);
+  PdbHeader h = header;
+  h.creationDate = date;
+  h.modificationDate = date;
+  h.attributes = resourceDb ? kAttrResourceDb : header.attributes;
+  if (copyPrevention) h.attributes |= kAttrCopyPrevention;
+  if (hidden) h.attributes |= kAttrHidden;
+  h.appInfoID = appInfo.empty() ? 0 : static_cast<uint32_t>(listEnd);
+  h.sortInfoID = sortInfo.empty() ? 0 : static_cast<uint32_t>(listEnd + appInfo.size());
+  h.numRecords = static_cast<int16_t>(n);
+
+  std::vector<uint8_t> out;
+  EncodeHeader(h, out);
+  uint64_t offset = listEnd + appInfo.size() + sortInfo.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (resourceDb) {
+      const PdbResource& res = resources[i];
+      char type[4] = {};
+      CopyText(type, 4, res.type);
+      out.insert(out.end(), type, type + 4);
+      PutBig16(out, static_cast<uint16_t>(res.id));
+      PutBig32(out, static_cast<uint32_t>(offset));
+      offset += static_cast<uint32_t>(res.length);
+    } else {
+      const PdbRecord& rec = records[i];
+      PutBig32(out, static_cast<uint32_t>(offset));
+      out.push_back(rec.attributes);
+      out.push_back(static_cast<uint8_t>(rec.uniqueId >> 16));
+      PutBig16(out, static_cast<uint16_t>(rec.uniqueId));
+      offset += static_cast<uint32_t>(rec.length);
+    }
+  }
+  *fits = offset <= UINT32_MAX;
+  out.insert(out.end(), appInfo.begin(), appInfo.end());
+  out.insert(out.end(), sortInfo.begin(), sortInfo.end());
+  return out;
+}
+
+bool PdbDatabase::Write(const std::string& path) const {
+  bool fits = false;
+  std::vector<uint8_t> head = Layout(PalmDateFromUnix(std::time(nullptr)), &fits);
+  std::string target = filesys::ResolveTarget(path);
+  if (!fits || !filesys::WritableOrAbsent(target)) return false;
+  filesys::TempFile temp;
+  if (!filesys::CreateTempBeside(target, &temp)) return false;
+
+  bool ok = WriteAll(temp.stream, head.data(), head.size());
+  if (resourceDb) {
+    for (size_t i = 0; ok && i < resources.size(); ++i)
+      ok = WriteAll(temp.stream, resources[i].bytes, static_cast<size_t>(resources[i].length));
+  } else {
+    for (size_t i = 0; ok && i < records.size(); ++i)
+      ok = WriteAll(temp.stream, records[i].bytes, static_cast<size_t>(records[i].length));
+  }
+  ok = filesys::FlushToDisk(temp.stream) && ok;
+  ok = std::fclose(temp.stream) == 0 && ok;
+  ok = ok && filesys::AdoptPermissions(temp.path, target) &&
+       filesys::MoveIntoPlace(temp.path, target);
+  if (!ok) std::remove(temp.path.c_str());
+  return ok;
+}
+
+void PdbDatabase::Clear() {
+  records.clear();
+  resources.clear();
+  buffers.clear();
+}
+
+int32_t PdbDatabase::RecordCount() const {
+  return static_cast<int32_t>(resourceDb ? resources.size() : records.size());
+}
+
+const PdbRecord* PdbDatabase::RecordAt(uint32_t index) const {
+  if (resourceDb || index >= records.size()) return nullptr;
+  return &records[index];
+}
+
+bool PdbDatabase::AppendRecord(const PdbRecord& record) {
+  if (resourceDb) return false;
+  if (records.size() >= static_cast<size_t>(kPdbMaxRecords))
+    throw ZelError("pdb cannot hold more than 32767 records");
+  if (record.length < 0 || (record.length > 0 && !record.bytes))
+    throw std::invalid_argument("record without bytes");
+  PdbRecord copy;
+  copy.length = record.length;
+  copy.bytes = Keep(record.bytes, static_cast<size_t>(record.length));
+  records.push_back(copy);
+  header.numRecords = static_cast<int16_t>(records.size());
+  return true;
+}
+
+const uint8_t* PdbDatabase::Keep(const uint8_t* bytes, size_t length) {
+  auto buffer = std::make_unique<uint8_t[]>(length);
+  if (length > 0) std::memcpy(buffer.get(), bytes, length);
+  buffers.push_back(std::move(buffer));
+  return buffers.back().get();
+}
+
+void PdbDatabase::SetName(const std::string& name) {
+  std::memset(header.name, 0, sizeof header.name);
+  CopyText(header.name, sizeof header.name - 1, name);
+}
+
+void PdbDatabase::SetCreatorType(const std::string& creator, const std::string& type) {
+  std::memset(header.creator, 0, sizeof header.creator);
+  std::memset(header.type, 0, sizeof header.type);
+  CopyText(header.creator, sizeof header.creator, creator);
+  CopyText(header.type, sizeof header.type, type);
+}

@@ -27,6 +27,10 @@ struct PdbHeader {
 constexpr int kPdbHeaderSize = 78;
 constexpr int kPdbMaxRecords = 32767;
 
+// A PDB date (seconds since 1904-01-01 UTC, low 32 bits) for a time given in
+// seconds since 1970-01-01 UTC.
+uint32_t PalmDateFromUnix(int64_t unixSeconds);
+
 /// One record of a record database. Records handed out by the image point into
 /// buffers the image owns; a caller of AppendRecord keeps its own buffer.
 struct PdbRecord {
@@ -52,8 +56,8 @@ class PdbDatabase {
   PdbDatabase(const PdbDatabase&) = delete;
   PdbDatabase& operator=(const PdbDatabase&) = delete;
 
-  // False when the file cannot be opened. A file whose count, offsets or
-  // lengths do not fit inside it throws std::bad_alloc, before allocating.
+  // False when the file cannot be opened or read. A file whose count, offsets
+  // or lengths do not fit inside it throws std::bad_alloc, before allocating.
   bool Read(const std::string& path);
   // Writes a temporary file beside the destination and renames it over the
   // destination once every byte is written; false on any failure, in which
@@ -65,8 +69,9 @@ class PdbDatabase {
   void SetResourceDb(bool value) { resourceDb = value; }
   int32_t RecordCount() const;
   const PdbRecord* RecordAt(uint32_t index) const;
-  // False on a resource database. Throws ZelError when the image already holds
-  // the most records a PDB can count.
+  // False on a resource database. Otherwise appends a copy of the record's
+  // bytes, with attribute byte 0 and unique ID 0. Throws ZelError when the
+  // image already holds the most records a PDB can count.
   bool AppendRecord(const PdbRecord& record);
   void SetName(const std::string& name);
   void SetCreatorType(const std::string& creator, const std::string& type);
@@ -75,9 +80,15 @@ class PdbDatabase {
   const std::vector<PdbResource>& Resources() const { return resources; }
   bool CopyPrevention() const { return copyPrevention; }
   bool Hidden() const { return hidden; }
+  // The AppInfo and SortInfo blocks kept from the file last read; empty when
+  // it had none. Write puts them back after the entry list.
+  const std::vector<uint8_t>& AppInfo() const { return appInfo; }
+  const std::vector<uint8_t>& SortInfo() const { return sortInfo; }
 
  private:
   const uint8_t* Keep(const uint8_t* bytes, size_t length);
+  void Parse(std::unique_ptr<uint8_t[]> file, size_t size);
+  std::vector<uint8_t> Layout(uint32_t date, bool* fits) const;
 
   std::vector<PdbResource> resources;
   std::vector<PdbRecord> records;
