@@ -1,0 +1,167 @@
+// The seven exported operations. Each call makes its own connection to the
+// emulator, at most two trap calls on it, and closes it again. Nothing is
+// printed and nothing is thrown out of the library: every failure, an
+// exception from below included, ends in the call's failure result.
+
+#include "gantry.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#include "link.h"
+
+namespace {
+
+constexpr uint16_t kTrapFindDatabase = 0xA045;
+constexpr uint16_t kTrapDatabaseInfo = 0xA046;
+constexpr uint16_t kTrapUiAppSwitch = 0xA0A7;
+constexpr uint16_t kTrapSysReset = 0xA08C;
+constexpr uint16_t kTrapEnqueueKey = 0xA12D;
+constexpr uint16_t kTrapHostControl = 0xA344;
+
+constexpr uint16_t kSelectorImportFile = 0x0500;
+constexpr uint16_t kLaunchChar = 0x0108;
+constexpr uint16_t kCommandKeyMask = 0x0008;
+constexpr size_t kMaxStringLength = 253;
+
+/// The connection of one exported call: connects on construction and closes
+/// on destruction, also when an exception leaves the call. Owned by that call.
+class CallLink {
+ public:
+  CallLink() : connected(link.Connect()) {}
+  ~CallLink() { link.Close(); }
+  CallLink(const CallLink&) = delete;
+  CallLink& operator=(const CallLink&) = delete;
+
+  EmulatorLink link;
+  bool connected;
+};
+
+// True for a string that fits a trap parameter; never reads past its end.
+bool StringFits(const char* text) {
+  if (text == nullptr) return false;
+  size_t length = 0;
+  while (length <= kMaxStringLength && text[length] != '\0')
+    ++length;
+  return length <= kMaxStringLength;
+}
+
+// Looks a database up by name. True when a reply came; *localId is then the
+// database's local id, 0 when there is no such database.
+bool FindDatabase(EmulatorLink& link, char* name, uint32_t* localId) {
+  uint16_t card = 0;
+  TrapParam params[] = {{'w', &card, 0}, {'s', name, 1}};
+  *localId = 0;
+  return link.CallTrap(kTrapFindDatabase, 2, params, localId);
+}
+
+// Reads a database's version. True when a reply came; *version then holds it.
+bool DatabaseVersion(EmulatorLink& link, uint32_t localId, char* name, uint16_t* version) {
+  uint16_t card = 0, attributes = 0;
+  uint32_t created = 0, modified = 0, backedUp = 0, modNumber = 0;
+  uint32_t appInfo = 0, sortInfo = 0, type = 0, creator = 0;
+  *version = 0;
+  TrapParam params[] = {{'w', &card, 0},       {'d', &localId, 0},  {'s', name, 1},
+                        {'w', &attributes, 1}, {'w', version, 1},   {'d', &created, 1},
+                        {'d', &modified, 1},   {'d', &backedUp, 1}, {'d', &modNumber, 1},
+                        {'d', &appInfo, 1},    {'d', &sortInfo, 1}, {'d', &type, 1},
+                        {'d', &creator, 1}};
+  return link.CallTrap(kTrapDatabaseInfo, 13, params, nullptr);
+}
+
+// Runs body, turning any exception into the failure result.
+template <typename Result, typename Body>
+Result Guarded(Result failure, Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return failure;
+  }
+}
+
+template <typename Body>
+void GuardedVoid(Body body) noexcept {
+  try {
+    body();
+  } catch (...) {
+  }
+}
+
+short AsSigned16(uint16_t value) {
+  return value < 0x8000 ? static_cast<short>(value) : static_cast<short>(int(value) - 0x10000);
+}
+
+}  // namespace
+
+bool IsEmulatorRunning() {
+  return Guarded(false, [] {
+    CallLink call;
+    return call.connected;
+  });
+}
+
+bool InstallFile(char* path) {
+  if (!StringFits(path)) return false;
+  return Guarded(false, [path] {
+    CallLink call;
+    if (!call.connected) return false;
+    uint16_t selector = kSelectorImportFile;
+    uint32_t card = 0, result = 0;
+    TrapParam params[] = {{'w', &selector, 0}, {'s', path, 1}, {'d', &card, 0}};
+    return call.link.CallTrap(kTrapHostControl, 3, params, &result) && result == 0;
+  });
+}
+
+bool HasDatabase(char* name) {
+  if (!StringFits(name)) return false;
+  return Guarded(false, [name] {
+    CallLink call;
+    uint32_t localId = 0;
+    return call.connected && FindDatabase(call.link, name, &localId) && localId != 0;
+  });
+}
+
+short QuorvaneRt_ver() {
+  return Guarded<short>(0, [] {
+    char runtimeName[] = "QuorvaneRT";
+    CallLink call;
+    uint32_t localId = 0;
+    if (!call.connected || !FindDatabase(call.link, runtimeName, &localId) || localId == 0) {
+      return short(0);
+    }
+    uint16_t version = 0;
+    if (!DatabaseVersion(call.link, localId, runtimeName, &version)) return short(0);
+    return AsSigned16(version);
+  });
+}
+
+void LaunchApp(char* name) {
+  if (!StringFits(name)) return;
+  GuardedVoid([name] {
+    CallLink call;
+    uint32_t localId = 0;
+    if (!call.connected || !FindDatabase(call.link, name, &localId) || localId == 0) return;
+    uint16_t card = 0, command = 0;
+    uint32_t paramBlock = 0;
+    TrapParam params[] = {
+        {'w', &card, 0}, {'d', &localId, 0}, {'w', &command, 0}, {'d', &paramBlock, 0}};
+    call.link.CallTrap(kTrapUiAppSwitch, 4, params, nullptr);
+  });
+}
+
+void EmulatorReset() {
+  GuardedVoid([] {
+    CallLink call;
+    if (call.connected) call.link.CallTrap(kTrapSysReset, 0, nullptr, nullptr);
+  });
+}
+
+void EmulatorStartAppLauncher() {
+  GuardedVoid([] {
+    CallLink call;
+    if (!call.connected) return;
+    uint16_t character = kLaunchChar, keyCode = kLaunchChar, modifiers = kCommandKeyMask;
+    TrapParam params[] = {{'w', &character, 0}, {'w', &keyCode, 0}, {'w', &modifiers, 0}};
+    call.link.CallTrap(kTrapEnqueueKey, 3, params, nullptr);
+  });
+}

@@ -1,0 +1,419 @@
+// End-to-end tests of the seven exports of the shared library against the
+// emulator substitute listening on the emulator's loopback ports.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gantry.h"
+#include "testing/emulator_substitute.h"
+
+namespace {
+
+using namespace gantry_testing;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kRuntimeId = 0x00012340;
+constexpr uint32_t kMemoId = 0x00056780;
+
+/// Runs one emulator substitute per test, with the runtime database and one
+/// application on the device. Tests start it on the ports they need.
+class ExportsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    emu.AddDatabase("QuorvaneRT", kRuntimeId, 0x0203);
+    emu.AddDatabase("MemoPad", kMemoId, 1);
+  }
+
+  void Start(std::vector<uint16_t> ports = {kPrimaryPort}) { ASSERT_TRUE(emu.Start(ports)); }
+
+  // Waits until every accepted connection was closed by the library.
+  void ExpectAllClosed() {
+    EXPECT_TRUE(emu.WaitForPeerClosed(emu.ConnectionCount(), 2000))
+        << emu.PeerClosedCount() << " of " << emu.ConnectionCount() << " closed";
+  }
+
+  static Bytes Body(const ReceivedRequest& request) {
+    if (request.raw.size() < 12) return {};
+    return Bytes(request.raw.begin() + 10, request.raw.end() - 2);
+  }
+
+  static void ExpectWellFramed(const ReceivedRequest& request, uint8_t socketId) {
+    EXPECT_TRUE(request.signatureOk && request.headerChecksumOk && request.crcOk);
+    EXPECT_TRUE(request.bodyParsed);
+    EXPECT_EQ(request.command, 0x0A);
+    EXPECT_EQ(request.destSocket, socketId);
+    EXPECT_EQ(request.srcSocket, socketId);
+    EXPECT_EQ(request.packetType, 0);
+  }
+
+  static void ExpectParam(const ReceivedParam& param, char kind, bool byRef, uint32_t number) {
+    EXPECT_EQ(param.kind, kind);
+    EXPECT_EQ(param.byRef, byRef);
+    EXPECT_EQ(param.Number(), number);
+  }
+
+  EmulatorSubstitute emu;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// --- no emulator ---
+
+TEST_F(ExportsTest, WithNoEmulatorEveryCallFailsAtOnce) {
+  char name[] = "QuorvaneRT";
+  char path[] = "/tmp/app.prc";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(IsEmulatorRunning());
+  EXPECT_FALSE(HasDatabase(name));
+  EXPECT_FALSE(InstallFile(path));
+  EXPECT_EQ(QuorvaneRt_ver(), 0);
+  LaunchApp(name);
+  EmulatorReset();
+  EmulatorStartAppLauncher();
+  EXPECT_LT(SecondsSince(start), 2.0);
+}
+
+// --- IsEmulatorRunning ---
+
+TEST_F(ExportsTest, RunningOnEitherPortWithoutAnyPacket) {
+  Start({kSecondaryPort});
+  EXPECT_TRUE(IsEmulatorRunning());
+  EXPECT_EQ(emu.ConnectionCount(kSecondaryPort), 1);
+  emu.Stop();
+
+  EmulatorSubstitute both;
+  ASSERT_TRUE(both.Start({kPrimaryPort, kSecondaryPort}));
+  EXPECT_TRUE(IsEmulatorRunning());
+  EXPECT_EQ(both.ConnectionCount(kPrimaryPort), 1);
+  EXPECT_EQ(both.ConnectionCount(kSecondaryPort), 0);
+  EXPECT_TRUE(both.WaitForPeerClosed(1, 2000));
+  EXPECT_EQ(both.RequestCount(), 0u);
+  EXPECT_EQ(emu.RequestCount(), 0u);
+}
+
+// --- HasDatabase ---
+
+TEST_F(ExportsTest, HasDatabaseSendsOneLookupAndJudgesTheLocalId) {
+  Start();
+  char known[] = "MemoPad";
+  char unknown[] = "NoSuchDb";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(HasDatabase(known));
+  EXPECT_LT(SecondsSince(start), 1.0);
+  EXPECT_FALSE(HasDatabase(unknown));
+
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  for (const auto& request : requests) {
+    ExpectWellFramed(request, 1);
+    EXPECT_EQ(request.trap, kTrapFindDatabase);
+    EXPECT_EQ(request.transId, 1);
+    ASSERT_EQ(request.params.size(), 2u);
+    ExpectParam(request.params[0], 'w', false, 0);
+    EXPECT_EQ(request.params[1].kind, 's');
+    EXPECT_TRUE(request.params[1].byRef);
+  }
+  EXPECT_EQ(requests[0].params[1].Text(), "MemoPad");
+  EXPECT_EQ(requests[1].params[1].Text(), "NoSuchDb");
+  EXPECT_NE(requests[0].connection, requests[1].connection);
+  ExpectAllClosed();
+}
+
+TEST_F(ExportsTest, LookupOfTheRuntimeHasTheExactBody) {
+  Start();
+  char name[] = "QuorvaneRT";
+  EXPECT_TRUE(HasDatabase(name));
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  Bytes expected = {0x0A, 0x00, 0xA0, 0x45, 0,    0,   0,    0,    0,   0,   0,
+                    0,    0x00, 0x02, 0x01, 0x0C, 'Q', 'u',  'o',  'r', 'v', 'a',
+                    'n',  'e',  'R',  'T',  0,    0,   0x00, 0x02, 0,   0};
+  EXPECT_EQ(Body(requests[0]), expected);
+}
+
+TEST_F(ExportsTest, NoReplyOrAFailedReplyMeansNoDatabase) {
+  Start();
+  char name[] = "MemoPad";
+  emu.SetFault({FaultMode::CloseWithoutReply});
+  EXPECT_FALSE(HasDatabase(name));
+  emu.SetFault({FaultMode::TruncatedBody, 0, 1, 0, 6});  // no room for D0
+  EXPECT_FALSE(HasDatabase(name));
+  EXPECT_EQ(emu.RequestCount(), 2u);
+}
+
+// --- QuorvaneRt_ver ---
+
+TEST_F(ExportsTest, VersionTakesTwoRequestsOnOneConnection) {
+  Start();
+  EXPECT_EQ(QuorvaneRt_ver(), 0x0203);
+
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(emu.ConnectionCount(), 1);
+  EXPECT_EQ(requests[0].trap, kTrapFindDatabase);
+  EXPECT_EQ(requests[0].params[1].Text(), "QuorvaneRT");
+  EXPECT_EQ(requests[0].transId, 1);
+  const ReceivedRequest& info = requests[1];
+  ExpectWellFramed(info, 1);
+  EXPECT_EQ(info.trap, kTrapDatabaseInfo);
+  EXPECT_EQ(info.transId, 2);
+  EXPECT_EQ(info.connection, requests[0].connection);
+  EXPECT_EQ(info.bodySize, 94);
+  EXPECT_EQ(info.paramCount, 13);
+  ASSERT_EQ(info.params.size(), 13u);
+  ExpectParam(info.params[0], 'w', false, 0);
+  ExpectParam(info.params[1], 'd', false, kRuntimeId);
+  EXPECT_EQ(info.params[2].kind, 's');
+  EXPECT_TRUE(info.params[2].byRef);
+  EXPECT_EQ(info.params[2].dataSize, 12);
+  EXPECT_EQ(info.params[2].Text(), "QuorvaneRT");
+  ExpectParam(info.params[3], 'w', true, 0);
+  ExpectParam(info.params[4], 'w', true, 0);
+  for (int i = 5; i < 13; ++i) {
+    SCOPED_TRACE(i + 1);
+    ExpectParam(info.params[i], 'd', true, 0);
+  }
+  ExpectAllClosed();
+}
+
+TEST_F(ExportsTest, VersionIsSignedAndIgnoresTheInfoD0) {
+  Start();
+  struct Case {
+    uint16_t stored;
+    short expected;
+  } cases[] = {{0x7FFF, 32767}, {0x8000, -32768}, {0xFFFF, -1}, {0x0001, 1}};
+  for (const Case& c : cases) {
+    emu.SetByRefValue(kTrapDatabaseInfo, 5, c.stored);
+    EXPECT_EQ(QuorvaneRt_ver(), c.expected) << std::hex << c.stored;
+  }
+  emu.SetByRefValue(kTrapDatabaseInfo, 5, 0x0305);
+  emu.SetTrapD0(kTrapDatabaseInfo, 0x0207);
+  EXPECT_EQ(QuorvaneRt_ver(), 0x0305);
+}
+
+TEST_F(ExportsTest, VersionWithoutTheRuntimeOrWithoutALookupReplyIsZeroAfterOneRequest) {
+  Start();
+  emu.SetTrapD0(kTrapFindDatabase, 0);
+  EXPECT_EQ(QuorvaneRt_ver(), 0);
+  EXPECT_EQ(emu.RequestCount(), 1u);
+
+  emu.ClearRecord();
+  emu.SetTrapD0(kTrapFindDatabase, kRuntimeId);
+  emu.SetFault({FaultMode::CloseWithoutReply});
+  EXPECT_EQ(QuorvaneRt_ver(), 0);
+  EXPECT_EQ(emu.RequestCount(), 1u);
+
+  emu.Stop();
+  EmulatorSubstitute fresh;
+  fresh.AddDatabase("QuorvaneRT", kRuntimeId, 0x0203);
+  ASSERT_TRUE(fresh.Start({kPrimaryPort}));
+  fresh.SetFaultForRequest(2, {FaultMode::CloseWithoutReply});  // the info request
+  EXPECT_EQ(QuorvaneRt_ver(), 0);
+  EXPECT_EQ(fresh.RequestCount(), 2u);
+}
+
+// --- InstallFile ---
+
+TEST_F(ExportsTest, InstallFileIsTrueOnlyForD0Zero) {
+  Start();
+  char path[] = "C:\\Palm\\Add-on\\App.prc";
+  EXPECT_TRUE(InstallFile(path));
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  ExpectWellFramed(requests[0], 1);
+  EXPECT_EQ(requests[0].trap, kTrapHostControl);
+  ASSERT_EQ(requests[0].params.size(), 3u);
+  ExpectParam(requests[0].params[0], 'w', false, 0x0500);
+  EXPECT_EQ(requests[0].params[1].Text(), path);
+  EXPECT_TRUE(requests[0].params[1].byRef);
+  ExpectParam(requests[0].params[2], 'd', false, 0);
+  EXPECT_EQ(emu.InstalledPaths(), std::vector<std::string>{path});
+
+  for (uint32_t d0 : {1u, 0x80000000u, 0xFFFFFFFFu}) {
+    emu.SetInstallResult(d0);
+    EXPECT_FALSE(InstallFile(path)) << d0;
+  }
+  emu.SetInstallResult(0);
+  emu.SetFault({FaultMode::CloseWithoutReply});
+  EXPECT_FALSE(InstallFile(path));
+}
+
+// --- LaunchApp ---
+
+TEST_F(ExportsTest, LaunchAppSwitchesToTheIdFromTheLookup) {
+  Start();
+  char name[] = "MemoPad";
+  LaunchApp(name);
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].trap, kTrapFindDatabase);
+  EXPECT_EQ(requests[0].params[1].Text(), "MemoPad");
+  const ReceivedRequest& appSwitch = requests[1];
+  ExpectWellFramed(appSwitch, 1);
+  EXPECT_EQ(appSwitch.trap, kTrapAppSwitch);
+  EXPECT_EQ(appSwitch.transId, 2);
+  EXPECT_EQ(appSwitch.connection, requests[0].connection);
+  ASSERT_EQ(appSwitch.params.size(), 4u);
+  ExpectParam(appSwitch.params[0], 'w', false, 0);
+  ExpectParam(appSwitch.params[1], 'd', false, kMemoId);
+  ExpectParam(appSwitch.params[2], 'w', false, 0);
+  ExpectParam(appSwitch.params[3], 'd', false, 0);
+  ExpectAllClosed();
+}
+
+TEST_F(ExportsTest, LaunchAppOfAnUnknownNameSendsOnlyTheLookup) {
+  Start();
+  char name[] = "NoSuchApp";
+  LaunchApp(name);
+  emu.SetFault({FaultMode::CloseWithoutReply});
+  char known[] = "MemoPad";
+  LaunchApp(known);
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].trap, kTrapFindDatabase);
+  EXPECT_EQ(requests[1].trap, kTrapFindDatabase);
+}
+
+// --- EmulatorStartAppLauncher and EmulatorReset ---
+
+TEST_F(ExportsTest, LauncherSendsTheThreeWordsModifiersFirst) {
+  Start({kSecondaryPort});
+  EmulatorStartAppLauncher();
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  Bytes expected = {0xBE, 0xEF, 0xED, 0x0E, 0x0E, 0x00, 0x00, 0x1A, 0x01, 0xD1, 0x0A, 0x00, 0xA1,
+                    0x2D, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x02,
+                    0x00, 0x08, 0x00, 0x02, 0x01, 0x08, 0x00, 0x02, 0x01, 0x08, 0x27, 0x55};
+  EXPECT_EQ(requests[0].raw, expected);
+}
+
+TEST_F(ExportsTest, ResetSendsTheBareTrapOnEitherPort) {
+  Start({kSecondaryPort});
+  EmulatorReset();
+  Bytes on6415 = {0xBE, 0xEF, 0xED, 0x0E, 0x0E, 0x00, 0x00, 0x0E, 0x01, 0xC5, 0x0A, 0x00, 0xA0,
+                  0x8C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xDE, 0x3F};
+  ASSERT_EQ(emu.RequestCount(), 1u);
+  EXPECT_EQ(emu.Requests()[0].raw, on6415);
+  emu.Stop();
+
+  EmulatorSubstitute primary;
+  ASSERT_TRUE(primary.Start({kPrimaryPort}));
+  EmulatorReset();
+  Bytes on2000 = {0xBE, 0xEF, 0xED, 0x01, 0x01, 0x00, 0x00, 0x0E, 0x01, 0xAB, 0x0A, 0x00, 0xA0,
+                  0x8C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x6B, 0x5A};
+  ASSERT_EQ(primary.RequestCount(), 1u);
+  EXPECT_EQ(primary.Requests()[0].raw, on2000);
+}
+
+TEST_F(ExportsTest, SilentResetReturnsAfterAboutFiveSeconds) {
+  Start();
+  emu.SetFault({FaultMode::Silent});
+  auto start = std::chrono::steady_clock::now();
+  EmulatorReset();
+  double seconds = SecondsSince(start);
+  EXPECT_GE(seconds, 4.5);
+  EXPECT_LE(seconds, 6.5);
+  EXPECT_EQ(emu.RequestCount(), 1u);
+}
+
+// --- strings ---
+
+TEST_F(ExportsTest, OverlongOrMissingStringsSendNothing) {
+  Start();
+  std::string longest(253, 'n');
+  std::string overlong(254, 'n');
+  std::vector<char> longestBuffer(longest.begin(), longest.end());
+  longestBuffer.push_back('\0');
+  std::vector<char> overlongBuffer(overlong.begin(), overlong.end());
+  overlongBuffer.push_back('\0');
+
+  EXPECT_FALSE(HasDatabase(overlongBuffer.data()));
+  EXPECT_FALSE(InstallFile(overlongBuffer.data()));
+  LaunchApp(overlongBuffer.data());
+  EXPECT_FALSE(HasDatabase(nullptr));
+  EXPECT_FALSE(InstallFile(nullptr));
+  LaunchApp(nullptr);
+  EXPECT_EQ(emu.RequestCount(), 0u);
+
+  emu.AddDatabase(longest, 0x00777700, 9);
+  EXPECT_TRUE(HasDatabase(longestBuffer.data()));
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].params[1].dataSize, 254);
+  EXPECT_EQ(requests[0].params[1].Text(), longest);
+}
+
+TEST_F(ExportsTest, StringsTravelByteForByte) {
+  Start();
+  char name[] = "Caf\xE9 \"db\", x";
+  emu.AddDatabase(name, 0x00424200, 2);
+  EXPECT_TRUE(HasDatabase(name));
+  ASSERT_EQ(emu.RequestCount(), 1u);
+  EXPECT_EQ(emu.Requests()[0].params[1].Text(), name);
+}
+
+// --- many threads ---
+
+TEST_F(ExportsTest, SixteenThreadsOfTwentyFiveCallsEachUseOneConnectionPerCall) {
+  Start();
+  constexpr int kThreads = 16, kCalls = 25;
+  std::vector<int> failures(kThreads, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &failures] {
+      char known[] = "MemoPad";
+      char unknown[] = "Missing";
+      char path[] = "/tmp/x.prc";
+      for (int i = 0; i < kCalls; ++i) {
+        bool ok = false;
+        switch ((t + i) % 4) {
+          case 0:
+            ok = HasDatabase(known);
+            break;
+          case 1:
+            ok = !HasDatabase(unknown);
+            break;
+          case 2:
+            ok = QuorvaneRt_ver() == 0x0203;
+            break;
+          case 3:
+            ok = InstallFile(path);
+            break;
+        }
+        if (!ok) ++failures[t];
+      }
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+  for (int t = 0; t < kThreads; ++t)
+    EXPECT_EQ(failures[t], 0) << "thread " << t;
+
+  EXPECT_EQ(emu.ConnectionCount(), kThreads * kCalls);
+  std::map<int, std::vector<ReceivedRequest>> byConnection;
+  for (const auto& request : emu.Requests())
+    byConnection[request.connection].push_back(request);
+  EXPECT_EQ(byConnection.size(), size_t(kThreads * kCalls));
+  for (const auto& entry : byConnection) {
+    const auto& requests = entry.second;
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].transId, 1);
+    if (requests.size() == 2) {
+      EXPECT_EQ(requests[0].trap, kTrapFindDatabase);
+      EXPECT_EQ(requests[1].trap, kTrapDatabaseInfo);
+      EXPECT_EQ(requests[1].transId, 2);
+    } else {
+      EXPECT_EQ(requests.size(), 1u);
+    }
+  }
+  ExpectAllClosed();
+}
+
+}  // namespace

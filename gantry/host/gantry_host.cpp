@@ -1,0 +1,171 @@
+// gantry-host: loads the gantry library at run time, finds one of its seven
+// functions by its decorated name, as a host application would, and calls it.
+//
+// Exit status: 0 when the call was made (its result is printed), 1 when the
+// library can't be loaded or lacks the function, 2 for a usage error.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "dynlib.h"
+
+#ifndef GANTRY_LIBRARY_FILE
+#error "the build defines GANTRY_LIBRARY_FILE, the library's file name"
+#endif
+#ifndef GANTRY_LIBDIR_FROM_BINDIR
+#define GANTRY_LIBDIR_FROM_BINDIR "../lib"
+#endif
+
+namespace {
+
+constexpr int kExitCalled = 0;
+constexpr int kExitNoLibrary = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: gantry-host [--library PATH] COMMAND\n"
+    "commands:\n"
+    "  running        is the emulator running? prints true or false\n"
+    "  install PATH   has the emulator install the file at PATH (as the emulator\n"
+    "                 opens it); prints true when it reports success, else false\n"
+    "  has NAME       does the device have a database NAME? prints true or false\n"
+    "  version        prints the version of the database QuorvaneRT, 0 if unknown\n"
+    "  launch NAME    launches the application NAME; prints done\n"
+    "  reset          resets the device; prints done\n"
+    "  launcher       brings up the application launcher; prints done\n"
+    "--library PATH picks the library; by default the one beside this program.\n"
+    "Exit status: 0 when the call was made, 1 when the library or the function\n"
+    "can't be loaded, 2 for a usage error.\n";
+
+/// One command of the tool: its word, whether it takes an argument, and the
+/// export it calls. The table below drives parsing and calling.
+struct Command {
+  const char* word;
+  bool takesArgument;
+  dynlib::Export function;
+};
+
+const Command kCommands[] = {
+    {"running", false, dynlib::Export::IsEmulatorRunning},
+    {"install", true, dynlib::Export::InstallFile},
+    {"has", true, dynlib::Export::HasDatabase},
+    {"version", false, dynlib::Export::QuorvaneRtVer},
+    {"launch", true, dynlib::Export::LaunchApp},
+    {"reset", false, dynlib::Export::EmulatorReset},
+    {"launcher", false, dynlib::Export::EmulatorStartAppLauncher},
+};
+
+/// The parsed command line. Built by ParseArguments, read by main.
+struct Invocation {
+  std::string library;  // empty: the default places
+  const Command* command = nullptr;
+  char* argument = nullptr;
+  bool help = false;
+};
+
+// Prints a usage error with the usage text; always false.
+bool UsageError(const char* message, const char* detail) {
+  std::fprintf(stderr, "gantry-host: %s%s\n%s", message, detail, kUsage);
+  return false;
+}
+
+// Fills *run from argv; on a usage error prints it and returns false.
+bool ParseArguments(int argc, char** argv, Invocation* run) {
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      run->help = true;
+      return true;
+    }
+    if (std::strcmp(argv[i], "--library") != 0) return UsageError("unknown option ", argv[i]);
+    if (++i == argc) return UsageError("--library needs a PATH", "");
+    run->library = argv[i];
+  }
+  if (i == argc) return UsageError("no command given", "");
+  for (const Command& command : kCommands) {
+    if (std::strcmp(argv[i], command.word) == 0) run->command = &command;
+  }
+  if (run->command == nullptr) return UsageError("unknown command ", argv[i]);
+  int wanted = run->command->takesArgument ? 1 : 0;
+  if (argc - i - 1 != wanted) {
+    const char* message =
+        wanted ? "this command takes one argument: " : "this command takes no argument: ";
+    return UsageError(message, argv[i]);
+  }
+  if (wanted) run->argument = argv[i + 1];
+  return true;
+}
+
+// Loads the library the user named, else the one beside the program, else the
+// one in the installed library directory.
+dynlib::Library LoadGantry(const std::string& chosen, const char* argv0) {
+  std::string error;
+  if (!chosen.empty()) {
+    dynlib::Library library = dynlib::Load(chosen, &error);
+    if (library == nullptr)
+      std::fprintf(stderr, "gantry-host: cannot load %s: %s\n", chosen.c_str(), error.c_str());
+    return library;
+  }
+  std::string directory = dynlib::ProgramDirectory(argv0);
+  std::string beside = directory + GANTRY_LIBRARY_FILE;
+  dynlib::Library library = dynlib::Load(beside, &error);
+  if (library != nullptr) return library;
+  std::string installed = directory + GANTRY_LIBDIR_FROM_BINDIR "/" GANTRY_LIBRARY_FILE;
+  std::string secondError;
+  library = dynlib::Load(installed, &secondError);
+  if (library == nullptr) {
+    std::fprintf(stderr, "gantry-host: cannot load %s: %s\ngantry-host: cannot load %s: %s\n",
+                 beside.c_str(), error.c_str(), installed.c_str(), secondError.c_str());
+  }
+  return library;
+}
+
+// Calls the export at address as the command says and prints its result.
+void CallAndPrint(const Command& command, void* address, char* argument) {
+  switch (command.function) {
+    case dynlib::Export::IsEmulatorRunning:
+      std::puts(reinterpret_cast<bool (*)()>(address)() ? "true" : "false");
+      break;
+    case dynlib::Export::InstallFile:
+    case dynlib::Export::HasDatabase:
+      std::puts(reinterpret_cast<bool (*)(char*)>(address)(argument) ? "true" : "false");
+      break;
+    case dynlib::Export::QuorvaneRtVer:
+      std::printf("%d\n", reinterpret_cast<short (*)()>(address)());
+      break;
+    case dynlib::Export::LaunchApp:
+      reinterpret_cast<void (*)(char*)>(address)(argument);
+      std::puts("done");
+      break;
+    case dynlib::Export::EmulatorReset:
+    case dynlib::Export::EmulatorStartAppLauncher:
+      reinterpret_cast<void (*)()>(address)();
+      std::puts("done");
+      break;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Invocation run;
+  if (!ParseArguments(argc, argv, &run)) return kExitUsage;
+  if (run.help) {
+    std::fputs(kUsage, stdout);
+    return kExitCalled;
+  }
+  dynlib::Library library = LoadGantry(run.library, argc > 0 ? argv[0] : nullptr);
+  if (library == nullptr) return kExitNoLibrary;
+  const char* name = dynlib::DecoratedName(run.command->function);
+  void* address = dynlib::Find(library, name);
+  if (address == nullptr) {
+    std::fprintf(stderr, "gantry-host: the library does not export %s\n", name);
+    dynlib::Unload(library);
+    return kExitNoLibrary;
+  }
+  CallAndPrint(*run.command, address, run.argument);
+  std::fflush(stdout);
+  dynlib::Unload(library);
+  return kExitCalled;
+}

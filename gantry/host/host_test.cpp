@@ -1,0 +1,126 @@
+// Tests of gantry-host: the built program, loading the built library by name,
+// against the emulator substitute on the emulator's primary port.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "testing/emulator_substitute.h"
+
+namespace {
+
+using namespace gantry_testing;
+
+/// What one run of gantry-host left behind. Filled by RunHost, read by tests.
+struct HostRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+HostRun RunHost(const std::string& arguments) {
+  const std::string out = "gantry_host_test.out", err = "gantry_host_test.err";
+  std::string command = std::string(GANTRY_HOST_EXE) + " " + arguments + " >" + out + " 2>" + err;
+  HostRun run;
+  run.status = std::system(command.c_str());
+  run.out = ReadFile(out);
+  run.err = ReadFile(err);
+  std::remove(out.c_str());
+  std::remove(err.c_str());
+  return run;
+}
+
+void ExpectCalled(const HostRun& run, const std::string& printed) {
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, printed + "\n");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(GantryHost, ReportsNoEmulator) {
+  ExpectCalled(RunHost("running"), "false");
+  ExpectCalled(RunHost("version"), "0");
+  ExpectCalled(RunHost("has QuorvaneRT"), "false");
+}
+
+TEST(GantryHost, CallsEveryFunctionByItsDecoratedName) {
+  EmulatorSubstitute emu;
+  emu.AddDatabase("QuorvaneRT", 0x00010000, 0x0203);
+  emu.AddDatabase("MemoPad", 0x00020000, 1);
+  ASSERT_TRUE(emu.Start({kPrimaryPort}));
+
+  ExpectCalled(RunHost("running"), "true");
+  ExpectCalled(RunHost("has MemoPad"), "true");
+  ExpectCalled(RunHost("has Missing"), "false");
+  ExpectCalled(RunHost("version"), "515");
+  ExpectCalled(RunHost("install /tmp/app.prc"), "true");
+  EXPECT_EQ(emu.InstalledPaths(), std::vector<std::string>{"/tmp/app.prc"});
+  emu.ClearRecord();
+  ExpectCalled(RunHost("launch MemoPad"), "done");
+  ExpectCalled(RunHost("reset"), "done");
+  ExpectCalled(RunHost("launcher"), "done");
+
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[1].trap, kTrapAppSwitch);
+  ASSERT_EQ(requests[1].params.size(), 4u);
+  EXPECT_EQ(requests[1].params[1].Number(), 0x00020000u);
+  EXPECT_EQ(requests[2].trap, kTrapReset);
+  EXPECT_EQ(requests[3].trap, kTrapEnqueueKey);
+
+  emu.SetInstallResult(3);
+  ExpectCalled(RunHost("install /tmp/app.prc"), "false");
+  emu.SetByRefValue(kTrapDatabaseInfo, 5, 0x9000);
+  ExpectCalled(RunHost("version"), "-28672");
+}
+
+TEST(GantryHost, RefusesBadCommandLines) {
+  struct Case {
+    const char* arguments;
+    const char* message;
+  } cases[] = {
+      {"", "no command given"},
+      {"jump", "unknown command jump"},
+      {"has", "this command takes one argument: has"},
+      {"reset now", "this command takes no argument: reset"},
+      {"--verbose running", "unknown option --verbose"},
+      {"--library", "--library needs a PATH"},
+  };
+  for (const Case& c : cases) {
+    HostRun run = RunHost(c.arguments);
+    EXPECT_NE(run.status, 0) << c.arguments;
+    EXPECT_EQ(run.out, "") << c.arguments;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.arguments << ": " << run.err;
+    EXPECT_NE(run.err.find("usage: gantry-host"), std::string::npos) << c.arguments;
+  }
+  HostRun help = RunHost("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: gantry-host", 0), 0u);
+}
+
+TEST(GantryHost, ReportsAMissingLibraryOrExport) {
+  HostRun missing = RunHost("--library no-such-gantry-library running");
+  EXPECT_NE(missing.status, 0);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_NE(missing.err.find("cannot load no-such-gantry-library"), std::string::npos)
+      << missing.err;
+
+  HostRun other = RunHost(std::string("--library ") + GANTRY_EMPTY_LIBRARY + " running");
+  EXPECT_NE(other.status, 0);
+  EXPECT_EQ(other.out, "");
+  EXPECT_NE(other.err.find("does not export"), std::string::npos) << other.err;
+
+  ExpectCalled(RunHost(std::string("--library ") + GANTRY_LIBRARY + " running"), "false");
+}
+
+}  // namespace
