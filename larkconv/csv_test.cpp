@@ -1,0 +1,171 @@
+#include "csv.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "pdb_testing.h"
+
+using namespace pdbtesting;
+
+namespace {
+
+class CsvTest : public ::testing::Test {
+ protected:
+  // Opens a file holding text for reading.
+  void OpenText(const std::string& text) {
+    WriteFileText(dir / "in.csv", text);
+    ASSERT_TRUE(csv.Open((dir / "in.csv").string(), "r"));
+  }
+
+  // Reads every field of the current line.
+  std::vector<std::string> LineFields() {
+    std::vector<std::string> fields;
+    while (!csv.AtLineEnd())
+      fields.push_back(csv.ReadField());
+    return fields;
+  }
+
+  std::string Written() {
+    csv.Close();
+    return ReadFileText(dir / "out.csv");
+  }
+
+  ScratchDir dir;
+  CsvFile csv;
+};
+
+using Fields = std::vector<std::string>;
+
+TEST_F(CsvTest, WrittenFieldsAreQuotedAndSeparatedByCommas) {
+  ASSERT_TRUE(csv.Open((dir / "out.csv").string(), "w"));
+  EXPECT_TRUE(csv.AppendInt(5));
+  EXPECT_TRUE(csv.AppendText("say \"hi\""));
+  EXPECT_TRUE(csv.WriteLine());
+  csv.AppendText("");
+  csv.AppendInt(INT32_MIN);
+  csv.AppendInt(INT32_MAX);
+  csv.WriteLine();
+  csv.WriteLine();  // a line with no fields
+  csv.AppendText(std::string("ab\0cd", 5));
+  csv.WriteLine();
+  EXPECT_EQ(Written(),
+            "\"5\",\"say \"\"hi\"\"\"\n"
+            "\"\",\"-2147483648\",\"2147483647\"\n"
+            "\n"
+            "\"ab\"\n");
+}
+
+TEST_F(CsvTest, AppendModeKeepsWhatTheFileHeld) {
+  WriteFileText(dir / "out.csv", "\"old\"\n");
+  ASSERT_TRUE(csv.Open((dir / "out.csv").string(), "a"));
+  csv.AppendInt(-1);
+  csv.WriteLine();
+  EXPECT_EQ(Written(), "\"old\"\n\"-1\"\n");
+}
+
+TEST_F(CsvTest, LongTextsAndLinesAreWrittenWhole) {
+  ASSERT_TRUE(csv.Open((dir / "out.csv").string(), "w"));
+  std::string quotes(1500, '"');
+  std::string text(3000, 'x');
+  csv.AppendText(quotes);
+  csv.AppendText(text);
+  csv.WriteLine();
+  EXPECT_EQ(Written(), "\"" + std::string(3000, '"') + "\",\"" + text + "\"\n");
+}
+
+TEST_F(CsvTest, QuotedBareAndEmptyFieldsAreRead) {
+  OpenText("a,\"b\"\"c\",,\"d\"\n\"ab\"cd,x\n \"q\",y\"z\n");
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"a", "b\"c", "", "d"}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"abcd", "x"}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{" \"q\"", "y\"z"}));
+  EXPECT_FALSE(csv.ReadLine());
+}
+
+TEST_F(CsvTest, LineEndsDecideTheLastField) {
+  OpenText("\na,\n\"open quote\n\"x\"\"\na,");
+  ASSERT_TRUE(csv.ReadLine());  // an empty line holds one empty field
+  EXPECT_FALSE(csv.AtLineEnd());
+  EXPECT_EQ(LineFields(), (Fields{""}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"a", ""}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"open quote"}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"x\""}));
+  ASSERT_TRUE(csv.ReadLine());  // the last line has no "\n": no field after the comma
+  EXPECT_EQ(LineFields(), (Fields{"a"}));
+  EXPECT_EQ(csv.ReadField(), "");
+  EXPECT_EQ(csv.ReadIntField(), 0);
+  EXPECT_TRUE(csv.AtLineEnd());
+  EXPECT_FALSE(csv.ReadLine());
+  EXPECT_FALSE(csv.ReadFailed());
+}
+
+TEST_F(CsvTest, IntegerFieldsReadLikeStrtolHeldTo32Bits) {
+  OpenText("12abc,abc, -5,+7,\"-2147483648\",99999999999,-99999999999,\t42,- 1\n");
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(csv.ReadIntField(), 12);
+  EXPECT_EQ(csv.ReadIntField(), 0);
+  EXPECT_EQ(csv.ReadIntField(), -5);
+  EXPECT_EQ(csv.ReadIntField(), 7);
+  EXPECT_EQ(csv.ReadIntField(), INT32_MIN);
+  EXPECT_EQ(csv.ReadIntField(), INT32_MAX);
+  EXPECT_EQ(csv.ReadIntField(), INT32_MIN);
+  EXPECT_EQ(csv.ReadIntField(), 42);
+  EXPECT_EQ(csv.ReadIntField(), 0);
+  EXPECT_TRUE(csv.AtLineEnd());
+}
+
+TEST_F(CsvTest, LongLinesAreReadWholeAsOneRow) {
+  std::string field(5000, 'f');
+  OpenText("\"" + field + "\"," + std::string(3000, 'g') + "\nnext\n");
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(csv.Line().size(), 5000u + 2 + 1 + 3000 + 1);
+  EXPECT_EQ(LineFields(), (Fields{field, std::string(3000, 'g')}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"next"}));
+}
+
+TEST_F(CsvTest, CarriageReturnBeforeTheLineEndIsDropped) {
+  OpenText("\"a\",b\r\n\r\nc\rd\r\ne\r");
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(csv.Line(), "\"a\",b\n");
+  EXPECT_EQ(LineFields(), (Fields{"a", "b"}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(csv.Line(), "\n");
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"c\rd"}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"e\r"}));
+}
+
+TEST_F(CsvTest, AZeroByteEndsTheLineItIsIn) {
+  OpenText(std::string("ab\0,cd\nnext\n", 12));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"ab"}));
+  EXPECT_EQ(csv.ReadField(), "");
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"next"}));
+}
+
+TEST_F(CsvTest, FailuresAreReportedByResults) {
+  EXPECT_FALSE(csv.ReadLine());  // not open
+  EXPECT_FALSE(csv.Open((dir / "missing.csv").string(), "r"));
+  EXPECT_FALSE(csv.Open((dir / "no-dir/out.csv").string(), "w"));
+
+  ASSERT_TRUE(csv.Open(dir.Path().string(), "r"));  // a directory opens but cannot be read
+  EXPECT_FALSE(csv.ReadLine());
+  EXPECT_TRUE(csv.ReadFailed());
+
+  ASSERT_TRUE(csv.Open("/dev/full", "w"));
+  csv.AppendText(std::string(10000, 'x'));
+  EXPECT_TRUE(csv.WriteLine());
+  EXPECT_FALSE(csv.Close());
+  EXPECT_TRUE(csv.Close());  // nothing left open
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+#pragma once
+
+// Test helpers: PDB images built byte by byte, files and scratch directories.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "bytes.h"
+
+namespace pdbtesting {
+
+namespace fs = std::filesystem;
+
+using Bytes = std::vector<uint8_t>;
+
+/// One record of a test image: its bytes and entry fields. Listed in a
+/// TestPdb, laid out by BuildPdb.
+struct TestRecord {
+  Bytes bytes;
+  uint8_t attributes = 0;
+  uint32_t uniqueId = 0;
+};
+
+/// A record database described field by field, turned into file bytes by
+/// BuildPdb; tests then change single bytes to make faulty files.
+struct TestPdb {
+  std::string name = "Sample";
+  uint16_t attributes = 0;
+  uint16_t version = 0;
+  uint32_t creationDate = 0;
+  uint32_t modificationDate = 0;
+  uint32_t lastBackupDate = 0;
+  uint32_t modificationNumber = 0;
+  uint32_t appInfoID = 0;
+  uint32_t sortInfoID = 0;
+  std::string type = "DATA";
+  std::string creator = "Test";
+  uint32_t uniqueIDSeed = 0;
+  uint32_t nextRecordListID = 0;
+  std::vector<TestRecord> records;
+  Bytes gap;  // bytes between the entry list and the first record
+};
+
+inline void PutText(Bytes& out, const std::string& text, size_t width) {
+  for (size_t i = 0; i < width; ++i)
+    out.push_back(i < text.size() ? text[i] : 0);
+}
+
+inline Bytes BuildHeader(const TestPdb& p, uint16_t count) {
+  Bytes out;
+  PutText(out, p.name, 32);
+  PutBig16(out, p.attributes);
+  PutBig16(out, p.version);
+  PutBig32(out, p.creationDate);
+  PutBig32(out, p.modificationDate);
+  PutBig32(out, p.lastBackupDate);
+  PutBig32(out, p.modificationNumber);
+  PutBig32(out, p.appInfoID);
+  PutBig32(out, p.sortInfoID);
+  PutText(out, p.type, 4);
+  PutText(out, p.creator, 4);
+  PutBig32(out, p.uniqueIDSeed);
+  PutBig32(out, p.nextRecordListID);
+  PutBig16(out, count);
+  return out;
+}
+
+inline Bytes BuildPdb(const TestPdb& p) {
+  Bytes out = BuildHeader(p, static_cast<uint16_t>(p.records.size()));
+  uint32_t offset = static_cast<uint32_t>(78 + 8 * p.records.size() + p.gap.size());
+  for (const TestRecord& r : p.records) {
+    PutBig32(out, offset);
+    out.push_back(r.attributes);
+    out.push_back(static_cast<uint8_t>(r.uniqueId >> 16));
+    PutBig16(out, static_cast<uint16_t>(r.uniqueId));
+    offset += static_cast<uint32_t>(r.bytes.size());
+  }
+  out.insert(out.end(), p.gap.begin(), p.gap.end());
+  for (const TestRecord& r : p.records)
+    out.insert(out.end(), r.bytes.begin(), r.bytes.end());
+  return out;
+}
+
+/// One resource of a test resource database, laid out by BuildResourcePdb.
+struct TestResource {
+  std::string type;
+  uint16_t id = 0;
+  Bytes bytes;
+};
+
+inline Bytes BuildResourcePdb(TestPdb p, const std::vector<TestResource>& resources) {
+  p.attributes |= 0x0001;
+  Bytes out = BuildHeader(p, static_cast<uint16_t>(resources.size()));
+  uint32_t offset = static_cast<uint32_t>(78 + 10 * resources.size());
+  for (const TestResource& r : resources) {
+    PutText(out, r.type, 4);
+    PutBig16(out, r.id);
+    PutBig32(out, offset);
+    offset += static_cast<uint32_t>(r.bytes.size());
+  }
+  for (const TestResource& r : resources)
+    out.insert(out.end(), r.bytes.begin(), r.bytes.end());
+  return out;
+}
+
+inline uint32_t Big32In(const Bytes& b, size_t at) {
+  uint32_t v = 0;
+  GetBig32(b.data() + at, b.data() + b.size(), &v);
+  return v;
+}
+
+inline uint16_t Big16In(const Bytes& b, size_t at) {
+  uint16_t v = 0;
+  GetBig16(b.data() + at, b.data() + b.size(), &v);
+  return v;
+}
+
+inline Bytes ReadFileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string ReadFileText(const fs::path& path) {
+  Bytes b = ReadFileBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
+inline void WriteFileBytes(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void WriteFileText(const fs::path& path, const std::string& text) {
+  WriteFileBytes(path, Bytes(text.begin(), text.end()));
+}
+
+/// A fresh, empty directory removed with its contents at the end of a test.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "larkconv-test-XXXXXX").string();
+    path_ = mkdtemp(&pattern[0]) ? fs::path(pattern) : fs::path();
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const fs::path& Path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+  // The names of the entries in the directory, sorted.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path_))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  fs::path path_;
+};
+
+}  // namespace pdbtesting
