@@ -1,15 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "netsock.h"
 
 /// One parameter of a remote trap call. The caller owns the values: for 'w'
 /// and 'd' value points at its uint16_t or uint32_t, for 's' at the string.
 struct TrapParam {
-  char kind;    // 'w' 16-bit word, 'd' 32-bit double word, 's' zero-terminated string
+  char kind;  // 'w' 16-bit word, 'd' 32-bit double word, 's' zero-terminated string
   void* value;
-  int byRef;    // 1: written back from the reply ('w' and 'd' only)
+  int byRef;  // 1: written back from the reply ('w' and 'd' only)
 };
 
 /// One loopback connection to the emulator for the length of one exported
@@ -26,13 +28,31 @@ class EmulatorLink {
 
   // Sends one trap call and waits up to 5 s for its reply. True when a reply
   // came: then *resultD0 (if given) and every by-reference 'w'/'d' parameter
-  // hold the reply's values. False, writing nothing, otherwise; a string
-  // parameter longer than 253 characters is refused before anything is sent.
+  // hold the reply's values. False, writing nothing, otherwise. Parameters that
+  // can't be sent (a string longer than 253 characters, an unknown kind, a
+  // missing value) are refused: nothing is sent and the result is false.
   bool CallTrap(uint16_t trap, int count, TrapParam* params, uint32_t* resultD0);
 
   void Close();
 
+  // How long a trap call waits for its reply, counted from the request.
+  static constexpr uint32_t kReplyTimeoutMs = 5000;
+
  private:
+  // Frames the body with the next transaction id and sends it in one call;
+  // a failed send shows only as a missing reply.
+  void SendPacket(uint8_t destSocket, uint8_t srcSocket, uint8_t type, const uint8_t* body,
+                  size_t n);
+  // Assembles one reply packet from as many receives as it takes, until the
+  // deadline counted from startTick. On success *reply holds the body and its
+  // two CRC bytes.
+  bool ReceivePacket(uint32_t startTick, std::vector<uint8_t>* reply);
+  // Receives exactly n bytes into buffer before the deadline.
+  bool ReceiveExactly(uint8_t* buffer, size_t n, uint32_t startTick);
+  // Drops bytes left over from an earlier reply, so they can't pass for the
+  // next one.
+  void DiscardPending();
+
   netsock::Socket sock;
   uint8_t transId = 0;
   bool winsockStarted = false;

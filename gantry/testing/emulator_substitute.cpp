@@ -1,61 +1,523 @@
 #include "testing/emulator_substitute.h"
 
-// Placeholder: the server itself follows.
+#include <algorithm>
+#include <chrono>
+
+#include "netsock.h"
+#include "testing/listen.h"
+
+// The substitute frames and checks packets with its own code, apart from the
+// link's, so that a fault in the link's framing can't hide behind the same
+// fault here.
+
 namespace gantry_testing {
 
-struct EmulatorSubstitute::Connection {};
-struct EmulatorSubstitute::Listener {};
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr int kPollMs = 20;
+constexpr size_t kHeaderSize = 10;
+constexpr size_t kRpcHeaderSize = 14;
+constexpr uint8_t kReplyCommand = 0x8A;
+constexpr uint32_t kNoSuchDatabase = 0x0207;
+constexpr uint8_t kFloodByte = 0xEE;
+
+uint16_t Be16(const uint8_t* p) {
+  return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+uint32_t Be32(const uint8_t* p) {
+  return (static_cast<uint32_t>(Be16(p)) << 16) | Be16(p + 2);
+}
+
+void PutBe(uint8_t* p, uint32_t value, size_t width) {
+  for (size_t i = 0; i < width; ++i)
+    p[i] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
+}
+
+uint16_t BitwiseCrc(const uint8_t* data, size_t n) {
+  uint16_t crc = 0;
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= static_cast<uint16_t>(data[i] << 8);
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+  }
+  return crc;
+}
+
+Bytes Frame(uint8_t dest, uint8_t src, uint8_t transId, const Bytes& body) {
+  Bytes packet = {0xBE, 0xEF, 0xED, dest, src, 0, 0, 0, transId, 0};
+  PutBe(&packet[6], static_cast<uint32_t>(body.size()), 2);
+  unsigned sum = 0;
+  for (size_t i = 0; i < 9; ++i)
+    sum += packet[i];
+  packet[9] = static_cast<uint8_t>(sum);
+  packet.insert(packet.end(), body.begin(), body.end());
+  packet.resize(packet.size() + 2);
+  PutBe(&packet[packet.size() - 2], BitwiseCrc(packet.data(), packet.size() - 2), 2);
+  return packet;
+}
+
+// Reads exactly n bytes, polling so that stopping is noticed. *peerClosed
+// tells whether the peer ended the stream (or reset it).
+bool ReadExactly(netsock::Socket s, uint8_t* buffer, size_t n, const std::atomic<bool>& stopping,
+                 bool* peerClosed) {
+  size_t have = 0;
+  while (have < n) {
+    if (stopping) return false;
+    if (!netsock::WaitReadable(s, kPollMs)) continue;
+    size_t got = 0;
+    netsock::RecvStatus status = netsock::RecvBytes(s, buffer + have, n - have, &got);
+    if (status == netsock::RecvStatus::Data) {
+      have += got;
+    } else if (status != netsock::RecvStatus::WouldBlock) {
+      *peerClosed = true;
+      return false;
+    }
+  }
+  return true;
+}
+
+// The byte offsets of the whole slots in body, from offset 14, in wire order.
+std::vector<size_t> SlotOffsets(const Bytes& body, size_t count) {
+  std::vector<size_t> offsets;
+  size_t offset = kRpcHeaderSize;
+  while (offsets.size() < count && offset + 2 <= body.size() &&
+         offset + 2 + body[offset + 1] <= body.size()) {
+    offsets.push_back(offset);
+    offset += 2 + body[offset + 1];
+  }
+  return offsets;
+}
+
+const std::map<uint16_t, std::string>& BuiltInSignatures() {
+  static const std::map<uint16_t, std::string> signatures = {
+      {kTrapFindDatabase, "ws"}, {kTrapDatabaseInfo, "wdswwdddddddd"},
+      {kTrapAppSwitch, "wdwd"},  {kTrapReset, ""},
+      {kTrapEnqueueKey, "www"},  {kTrapHostControl, "wsd"}};
+  return signatures;
+}
+
+char KindFromSize(size_t dataSize) {
+  return dataSize == 2 ? 'w' : dataSize == 4 ? 'd' : 's';
+}
+
+}  // namespace
+
+struct EmulatorSubstitute::Listener {
+  uint16_t port = 0;
+  netsock::Socket sock = netsock::kInvalidSocket;
+  std::thread thread;
+};
+
+struct EmulatorSubstitute::Connection {
+  uint16_t port = 0;
+  int number = 0;
+  netsock::Socket sock = netsock::kInvalidSocket;
+  std::thread thread;
+};
 
 uint32_t ReceivedParam::Number() const {
-  return 0;
-}
-std::string ReceivedParam::Text() const {
-  return std::string();
+  uint32_t value = 0;
+  for (size_t i = 0; i < data.size() && i < 4; ++i)
+    value = (value << 8) | data[i];
+  return value;
 }
 
-EmulatorSubstitute::EmulatorSubstitute() {}
+std::string ReceivedParam::Text() const {
+  auto end = std::find(data.begin(), data.end(), 0);
+  return std::string(data.begin(), end);
+}
+
+EmulatorSubstitute::EmulatorSubstitute() {
+  socketsStarted = netsock::Startup();
+}
+
 EmulatorSubstitute::~EmulatorSubstitute() {
   Stop();
+  if (socketsStarted) netsock::Cleanup();
 }
-bool EmulatorSubstitute::Start(const std::vector<uint16_t>&) {
-  return false;
+
+bool EmulatorSubstitute::Start(const std::vector<uint16_t>& ports) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (running) return false;
+  std::vector<std::unique_ptr<Listener>> opened;
+  for (uint16_t port : ports) {
+    auto listener = std::make_unique<Listener>();
+    listener->port = port;
+    listener->sock = ListenLoopback(port);
+    if (listener->sock == netsock::kInvalidSocket) {
+      for (auto& other : opened)
+        netsock::CloseSocket(other->sock);
+      return false;
+    }
+    opened.push_back(std::move(listener));
+  }
+  ResetRecordLocked();
+  requestsSinceStart = 0;
+  stopping = false;
+  running = true;
+  listeners = std::move(opened);
+  for (auto& listener : listeners) {
+    listener->thread = std::thread(&EmulatorSubstitute::ListenLoop, this, listener.get());
+  }
+  return true;
 }
-void EmulatorSubstitute::Stop() {}
+
+void EmulatorSubstitute::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!running) return;
+    stopping = true;
+  }
+  changed.notify_all();
+  for (auto& listener : listeners) {
+    listener->thread.join();
+    netsock::CloseSocket(listener->sock);
+  }
+  std::vector<std::unique_ptr<Connection>> ended;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ended.swap(connections);
+  }
+  for (auto& connection : ended)
+    connection->thread.join();
+  std::lock_guard<std::mutex> lock(mutex);
+  listeners.clear();
+  running = false;
+}
+
 bool EmulatorSubstitute::Running() const {
-  return false;
+  std::lock_guard<std::mutex> lock(mutex);
+  return running;
 }
-void EmulatorSubstitute::AddDatabase(const std::string&, uint32_t, uint16_t) {}
-void EmulatorSubstitute::SetInstallResult(uint32_t) {}
+
+void EmulatorSubstitute::AddDatabase(const std::string& name, uint32_t localId, uint16_t version) {
+  std::lock_guard<std::mutex> lock(mutex);
+  databases[name] = Database{localId, version};
+}
+
+void EmulatorSubstitute::SetInstallResult(uint32_t d0) {
+  std::lock_guard<std::mutex> lock(mutex);
+  installResult = d0;
+}
+
 std::vector<std::string> EmulatorSubstitute::InstalledPaths() const {
-  return {};
+  std::lock_guard<std::mutex> lock(mutex);
+  return installedPaths;
 }
-void EmulatorSubstitute::SetTrapD0(uint16_t, uint32_t) {}
-void EmulatorSubstitute::SetByRefValue(uint16_t, int, uint32_t) {}
-void EmulatorSubstitute::SetTrapSignature(uint16_t, const std::string&) {}
-void EmulatorSubstitute::SetFault(const Fault&) {}
-void EmulatorSubstitute::SetFaultForRequest(int, const Fault&) {}
-void EmulatorSubstitute::ClearFaults() {}
+
+void EmulatorSubstitute::SetTrapD0(uint16_t trap, uint32_t d0) {
+  std::lock_guard<std::mutex> lock(mutex);
+  trapD0[trap] = d0;
+}
+
+void EmulatorSubstitute::SetByRefValue(uint16_t trap, int paramNo, uint32_t value) {
+  std::lock_guard<std::mutex> lock(mutex);
+  byRefValues[{trap, paramNo}] = value;
+}
+
+void EmulatorSubstitute::SetTrapSignature(uint16_t trap, const std::string& kinds) {
+  std::lock_guard<std::mutex> lock(mutex);
+  signatures[trap] = kinds;
+}
+
+void EmulatorSubstitute::SetFault(const Fault& fault) {
+  std::lock_guard<std::mutex> lock(mutex);
+  defaultFault = fault;
+}
+
+void EmulatorSubstitute::SetFaultForRequest(int requestNo, const Fault& fault) {
+  std::lock_guard<std::mutex> lock(mutex);
+  requestFaults[requestNo] = fault;
+}
+
+void EmulatorSubstitute::ClearFaults() {
+  std::lock_guard<std::mutex> lock(mutex);
+  defaultFault = Fault();
+  requestFaults.clear();
+}
+
 std::vector<ReceivedRequest> EmulatorSubstitute::Requests() const {
-  return {};
+  std::lock_guard<std::mutex> lock(mutex);
+  return requests;
 }
+
 size_t EmulatorSubstitute::RequestCount() const {
-  return 0;
+  std::lock_guard<std::mutex> lock(mutex);
+  return requests.size();
 }
-bool EmulatorSubstitute::WaitForRequests(size_t, int) const {
-  return false;
+
+bool EmulatorSubstitute::WaitForRequests(size_t count, int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(mutex);
+  return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [&] { return requests.size() >= count; });
 }
+
 int EmulatorSubstitute::ConnectionCount() const {
-  return 0;
+  std::lock_guard<std::mutex> lock(mutex);
+  return connectionCount;
 }
-int EmulatorSubstitute::ConnectionCount(uint16_t) const {
-  return 0;
+
+int EmulatorSubstitute::ConnectionCount(uint16_t port) const {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = connectionsByPort.find(port);
+  return found == connectionsByPort.end() ? 0 : found->second;
 }
+
+bool EmulatorSubstitute::WaitForConnections(int count, int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(mutex);
+  return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [&] { return connectionCount >= count; });
+}
+
 int EmulatorSubstitute::PeerClosedCount() const {
-  return 0;
+  std::lock_guard<std::mutex> lock(mutex);
+  return peerClosed;
 }
-bool EmulatorSubstitute::WaitForPeerClosed(int, int) const {
-  return false;
+
+bool EmulatorSubstitute::WaitForPeerClosed(int count, int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(mutex);
+  return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [&] { return peerClosed >= count; });
 }
-void EmulatorSubstitute::ClearRecord() {}
+
+void EmulatorSubstitute::ClearRecord() {
+  std::lock_guard<std::mutex> lock(mutex);
+  ResetRecordLocked();
+}
+
+void EmulatorSubstitute::ResetRecordLocked() {
+  requests.clear();
+  installedPaths.clear();
+  connectionCount = 0;
+  connectionsByPort.clear();
+  peerClosed = 0;
+}
+
+void EmulatorSubstitute::ListenLoop(Listener* listener) {
+  while (!stopping) {
+    if (!netsock::WaitReadable(listener->sock, kPollMs)) continue;
+    netsock::Socket accepted = AcceptConnection(listener->sock);
+    if (accepted == netsock::kInvalidSocket) continue;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto connection = std::make_unique<Connection>();
+    connection->port = listener->port;
+    connection->number = ++connectionCount;
+    connection->sock = accepted;
+    ++connectionsByPort[listener->port];
+    connection->thread = std::thread(&EmulatorSubstitute::ServeConnection, this, connection.get());
+    connections.push_back(std::move(connection));
+    changed.notify_all();
+  }
+}
+
+void EmulatorSubstitute::ServeConnection(Connection* connection) {
+  for (;;) {
+    Bytes packet;
+    bool peerEnded = false;
+    if (!ReadRequest(connection, &packet, &peerEnded)) {
+      if (peerEnded) {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++peerClosed;
+        changed.notify_all();
+      }
+      break;
+    }
+    ReceivedRequest request = Record(*connection, packet);
+    Fault fault;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      requests.push_back(request);
+      fault = FaultFor(++requestsSinceStart);
+      changed.notify_all();
+    }
+    if (!Answer(connection, request, fault)) break;
+  }
+  netsock::CloseSocket(connection->sock);
+}
+
+bool EmulatorSubstitute::ReadRequest(Connection* connection, Bytes* packet, bool* peerEnded) {
+  Bytes header(kHeaderSize);
+  if (!ReadExactly(connection->sock, header.data(), header.size(), stopping, peerEnded)) {
+    return false;
+  }
+  Bytes rest(Be16(&header[6]) + 2u);
+  if (!ReadExactly(connection->sock, rest.data(), rest.size(), stopping, peerEnded)) return false;
+  *packet = header;
+  packet->insert(packet->end(), rest.begin(), rest.end());
+  return true;
+}
+
+ReceivedRequest EmulatorSubstitute::Record(const Connection& connection, const Bytes& packet) {
+  ReceivedRequest request;
+  request.port = connection.port;
+  request.connection = connection.number;
+  request.raw = packet;
+  request.signatureOk = packet[0] == 0xBE && packet[1] == 0xEF && packet[2] == 0xED;
+  request.destSocket = packet[3];
+  request.srcSocket = packet[4];
+  request.packetType = packet[5];
+  request.bodySize = Be16(&packet[6]);
+  request.transId = packet[8];
+  unsigned sum = 0;
+  for (size_t i = 0; i < 9; ++i)
+    sum += packet[i];
+  request.headerChecksumOk = packet[9] == static_cast<uint8_t>(sum);
+  size_t crcAt = kHeaderSize + request.bodySize;
+  request.crcOk = Be16(&packet[crcAt]) == BitwiseCrc(packet.data(), crcAt);
+
+  Bytes body(packet.begin() + kHeaderSize, packet.begin() + static_cast<long>(crcAt));
+  if (body.size() < kRpcHeaderSize) return request;
+  request.command = body[0];
+  request.trap = Be16(&body[2]);
+  request.d0 = Be32(&body[4]);
+  request.a0 = Be32(&body[8]);
+  request.paramCount = Be16(&body[12]);
+  std::vector<size_t> offsets = SlotOffsets(body, request.paramCount);
+  std::string kinds = KindsFor(request.trap);
+  for (size_t wire = offsets.size(); wire-- > 0;) {
+    size_t at = offsets[wire];
+    ReceivedParam param;
+    param.byRef = body[at] != 0;
+    param.dataSize = body[at + 1];
+    param.data.assign(body.begin() + static_cast<long>(at) + 2,
+                      body.begin() + static_cast<long>(at) + 2 + param.dataSize);
+    size_t declared = request.paramCount - 1 - wire;
+    param.kind =
+        kinds.size() == request.paramCount ? kinds[declared] : KindFromSize(param.dataSize);
+    request.params.push_back(param);
+  }
+  size_t end = offsets.empty() ? kRpcHeaderSize : offsets.back() + 2 + body[offsets.back() + 1];
+  request.bodyParsed = offsets.size() == request.paramCount && end == body.size();
+  return request;
+}
+
+std::string EmulatorSubstitute::KindsFor(uint16_t trap) const {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto given = signatures.find(trap);
+  if (given != signatures.end()) return given->second;
+  auto builtIn = BuiltInSignatures().find(trap);
+  return builtIn != BuiltInSignatures().end() ? builtIn->second : std::string();
+}
+
+Fault EmulatorSubstitute::FaultFor(int requestNo) const {
+  auto found = requestFaults.find(requestNo);
+  return found != requestFaults.end() ? found->second : defaultFault;
+}
+
+Bytes EmulatorSubstitute::BuildReplyBody(const ReceivedRequest& request) {
+  std::lock_guard<std::mutex> lock(mutex);
+  std::map<int, uint32_t> values;  // by parameter number, 1 = first
+  uint32_t d0 = 0;
+  auto param = [&](size_t number) -> const ReceivedParam* {
+    // params holds the whole slots, first to last, when none is missing.
+    if (request.params.size() != request.paramCount || number > request.params.size()) {
+      return nullptr;
+    }
+    return &request.params[number - 1];
+  };
+  if (request.trap == kTrapFindDatabase) {
+    const ReceivedParam* name = param(2);
+    auto found = name ? databases.find(name->Text()) : databases.end();
+    d0 = found != databases.end() ? found->second.localId : 0;
+  } else if (request.trap == kTrapDatabaseInfo) {
+    const ReceivedParam* id = param(2);
+    d0 = kNoSuchDatabase;
+    for (const auto& entry : databases) {
+      if (id != nullptr && entry.second.localId == id->Number()) {
+        d0 = 0;
+        values[5] = entry.second.version;
+      }
+    }
+  } else if (request.trap == kTrapHostControl) {
+    d0 = installResult;
+    const ReceivedParam* path = param(2);
+    if (d0 == 0 && path != nullptr) installedPaths.push_back(path->Text());
+  }
+  auto forced = trapD0.find(request.trap);
+  if (forced != trapD0.end()) d0 = forced->second;
+  for (const auto& entry : byRefValues) {
+    if (entry.first.first == request.trap) values[entry.first.second] = entry.second;
+  }
+
+  Bytes body(kRpcHeaderSize, 0);
+  body[0] = kReplyCommand;
+  PutBe(&body[2], request.trap, 2);
+  PutBe(&body[4], d0, 4);
+  PutBe(&body[12], request.paramCount, 2);
+  // params runs first to last; the wire wants the last first.
+  for (size_t i = request.params.size(); i-- > 0;) {
+    const ReceivedParam& sent = request.params[i];
+    Bytes data = sent.data;
+    auto value = values.find(static_cast<int>(request.paramCount - request.params.size() + i + 1));
+    bool number = (sent.kind == 'w' && data.size() == 2) || (sent.kind == 'd' && data.size() == 4);
+    if (value != values.end() && sent.byRef && number)
+      PutBe(data.data(), value->second, data.size());
+    body.push_back(sent.byRef ? 1 : 0);
+    body.push_back(sent.dataSize);
+    body.insert(body.end(), data.begin(), data.end());
+  }
+  return body;
+}
+
+bool EmulatorSubstitute::Answer(Connection* connection, const ReceivedRequest& request,
+                                const Fault& fault) {
+  if (!PauseMs(fault.delayMs)) return false;
+  if (fault.mode == FaultMode::Silent) return true;
+  if (fault.mode == FaultMode::CloseWithoutReply) return false;
+  Bytes body = BuildReplyBody(request);
+  if (fault.mode == FaultMode::TruncatedBody) body.resize(std::min(body.size(), fault.keepBytes));
+  if (fault.mode == FaultMode::LyingSlotSizes) {
+    std::vector<size_t> offsets = SlotOffsets(body, request.paramCount);
+    for (size_t wire = 0; wire < offsets.size(); ++wire) {
+      if (fault.lyingSlot < 0 || static_cast<size_t>(fault.lyingSlot) == wire) {
+        body[offsets[wire] + 1] = fault.lyingSize;
+      }
+    }
+  }
+  Bytes reply = Frame(request.srcSocket, request.destSocket, request.transId, body);
+  switch (fault.mode) {
+    case FaultMode::Split:
+      return SendSplit(connection, reply, std::max<size_t>(fault.segmentBytes, 1), fault.pauseMs);
+    case FaultMode::PartialThenClose:
+      SendAll(connection, reply.data(), std::min(reply.size(), fault.keepBytes));
+      return false;
+    case FaultMode::Flood:
+      reply.insert(reply.end(), fault.floodBytes, kFloodByte);
+      return SendAll(connection, reply.data(), reply.size());
+    default:
+      return SendAll(connection, reply.data(), reply.size());
+  }
+}
+
+bool EmulatorSubstitute::SendSplit(Connection* connection, const Bytes& reply, size_t segment,
+                                   int pauseMs) {
+  for (size_t at = 0; at < reply.size(); at += segment) {
+    if (at > 0 && !PauseMs(pauseMs)) return false;
+    if (!SendAll(connection, reply.data() + at, std::min(segment, reply.size() - at))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool EmulatorSubstitute::SendAll(Connection* connection, const uint8_t* data, size_t n) {
+  while (n > 0) {
+    long sent = netsock::SendBytes(connection->sock, data, n);
+    if (sent <= 0) return false;
+    data += sent;
+    n -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+bool EmulatorSubstitute::PauseMs(int ms) {
+  if (ms <= 0) return !stopping;
+  std::unique_lock<std::mutex> lock(mutex);
+  return !changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stopping.load(); });
+}
 
 }  // namespace gantry_testing

@@ -136,8 +136,9 @@ class EmulatorSubstitute {
   EmulatorSubstitute(const EmulatorSubstitute&) = delete;
   EmulatorSubstitute& operator=(const EmulatorSubstitute&) = delete;
 
-  // Listens on 127.0.0.1 on each port (SO_REUSEADDR). False, with nothing left
-  // listening, when a port can't be bound or the substitute already runs.
+  // Listens on 127.0.0.1 on each port (SO_REUSEADDR) and clears the record.
+  // False, with nothing left listening, when a port can't be bound or the
+  // substitute already runs.
   bool Start(const std::vector<uint16_t>& ports);
   // Closes the listeners and every connection and joins all threads. The record
   // and configuration stay readable. Safe to call twice.
@@ -174,6 +175,9 @@ class EmulatorSubstitute {
   // Connections accepted since Start, in all or on one port.
   int ConnectionCount() const;
   int ConnectionCount(uint16_t port) const;
+  // Waits until at least count connections were accepted. A client's connect
+  // can return before the substitute's accept, so check counts through this.
+  bool WaitForConnections(int count, int timeoutMs) const;
   // Connections that the peer closed (end of stream seen) since Start.
   int PeerClosedCount() const;
   // Waits until at least count connections were closed by the peer.
@@ -187,22 +191,25 @@ class EmulatorSubstitute {
 
   void ListenLoop(Listener* listener);
   void ServeConnection(Connection* connection);
-  bool ReadRequest(Connection* connection, std::vector<uint8_t>* packet);
+  bool ReadRequest(Connection* connection, std::vector<uint8_t>* packet, bool* peerEnded);
   ReceivedRequest Record(const Connection& connection, const std::vector<uint8_t>& packet);
-  std::vector<uint8_t> BuildReply(const ReceivedRequest& request,
-                                  const std::vector<uint8_t>& packet);
-  void Answer(Connection* connection, const ReceivedRequest& request,
-              const std::vector<uint8_t>& packet, const Fault& fault);
+  std::vector<uint8_t> BuildReplyBody(const ReceivedRequest& request);
+  // False when the connection is to be closed.
+  bool Answer(Connection* connection, const ReceivedRequest& request, const Fault& fault);
+  bool SendSplit(Connection* connection, const std::vector<uint8_t>& reply, size_t segment,
+                 int pauseMs);
   bool SendAll(Connection* connection, const uint8_t* data, size_t n);
   bool PauseMs(int ms);  // false when stopping
   Fault FaultFor(int requestNo) const;
   std::string KindsFor(uint16_t trap) const;
+  void ResetRecordLocked();
 
   struct Database {
     uint32_t localId;
     uint16_t version;
   };
 
+  bool socketsStarted = false;
   mutable std::mutex mutex;
   mutable std::condition_variable changed;
   std::atomic<bool> stopping{false};
