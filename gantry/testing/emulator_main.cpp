@@ -53,8 +53,9 @@ struct Options {
 
 bool ParseNumber(const char* text, unsigned long max, unsigned long* value) {
   if (text == nullptr || *text == '\0' || *text == '-') return false;
+  bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   char* end = nullptr;
-  unsigned long parsed = std::strtoul(text, &end, 0);
+  unsigned long parsed = std::strtoul(text, &end, hex ? 16 : 10);
   if (*end != '\0' || parsed > max) return false;
   *value = parsed;
   return true;
