@@ -1,0 +1,421 @@
+// Runs the built larkconv program and checks what it prints, its exit status
+// and the files it leaves.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "pdb_testing.h"
+
+using namespace pdbtesting;
+
+namespace {
+
+const std::string kUsage =
+    "larkconv - PDB <-> CSV converter for Quorvane Designer and Tindle\n"
+    "\n"
+    "usage: larkconv -[csv|pdb] [-n dbname] [-t type] [-c creator_id] [-a] [-rA[-[B]]] format "
+    "srcfile destfile\n"
+    "    -csv    source file is CSV (output to PDB)\n"
+    "    -pdb    source file is PDB (output to CSV)\n"
+    "    -n      set the output pdb name (invalid if -pdb or -a is specified)\n"
+    "    -t      set the output pdb type (invalid if -pdb or -a is specified)\n"
+    "    -c      set the output pdb creator (invalid if -pdb or -a is specified)\n"
+    "    -a      append to output file\n"
+    "    -r      specify records/rows to convert (use one of the 3 forms below)\n"
+    "            -rA    convert only row A\n"
+    "            -rA-   convert from row A to the end\n"
+    "            -rA-B  convert from row A to row B inclusive\n"
+    "            (row numbers begin with 0)\n"
+    "\n"
+    "    format: a format string as used for dwreadx() or DBRecord.read()\n"
+    "            see larkconv.txt for full specification\n";
+
+using Names = std::vector<std::string>;
+
+/// What one run of the program left: its standard output and exit status.
+struct RunResult {
+  std::string out;
+  int status = -1;  // the exit status, or -1 when it did not exit normally
+};
+
+// Runs larkconv in dir with args; with a file-size limit, SIGXFSZ is ignored
+// so that writes past the limit fail instead of killing the program.
+RunResult RunProgram(const fs::path& dir, const std::vector<std::string>& args,
+                     rlim_t fileSizeLimit = RLIM_INFINITY) {
+  std::vector<char*> argv{const_cast<char*>(LARKCONV_EXE)};
+  for (const std::string& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[0]);
+    close(fds[1]);
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    if (fileSizeLimit != RLIM_INFINITY) {
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit = {fileSizeLimit, fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    execv(LARKCONV_EXE, argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  RunResult result;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+    result.out.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+size_t LineCount(const fs::path& path) {
+  std::string text = ReadFileText(path);
+  return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A record database of n one-byte records.
+Bytes SmallPdb(int n) {
+  TestPdb p;
+  for (int i = 0; i < n; ++i)
+    p.records.push_back({{static_cast<uint8_t>(i + 1)}});
+  return BuildPdb(p);
+}
+
+class LarkconvTest : public ::testing::Test {
+ protected:
+  RunResult Larkconv(const std::vector<std::string>& args, rlim_t limit = RLIM_INFINITY) {
+    return RunProgram(dir.Path(), args, limit);
+  }
+
+  // The usage text after message, exit -1 and no file touched.
+  void ExpectRefused(const std::vector<std::string>& args, const std::string& message) {
+    Names before = dir.Names();
+    RunResult r = Larkconv(args);
+    EXPECT_EQ(r.out, message + kUsage) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(dir.Names(), before);
+  }
+
+  void ExpectZelError(const std::vector<std::string>& args, const std::string& message) {
+    RunResult r = Larkconv(args);
+    EXPECT_EQ(r.out, "ZelError: " + message + "\n");
+    EXPECT_EQ(r.status, 255);
+  }
+
+  ScratchDir dir;
+};
+
+TEST_F(LarkconvTest, TooFewArgumentsOrAnUnknownDirectionPrintTheUsageAlone) {
+  ExpectRefused({}, "");
+  ExpectRefused({"-pdb", "i", "src.pdb"}, "");
+  ExpectRefused({"-x", "i", "src.pdb", "out.csv"}, "");
+  ExpectRefused({"-pdbx", "i", "src.pdb", "out.csv"}, "");
+  ExpectRefused({"-csv", "-n", "name", "-t", "type", "fmt"}, "");  // one argument after options
+  ExpectRefused({"-csv", "-c", "ABCD", "-a", "-r1", "i", "src"}, "");
+}
+
+TEST_F(LarkconvTest, DirectionIgnoresLetterCase) {
+  ExpectZelError({"-Pdb", "i", "missing.pdb", "out.csv"}, "unable to read source pdb");
+  ExpectZelError({"-CSV", "i", "missing.csv", "out.pdb"}, "unable to read source csv");
+}
+
+TEST_F(LarkconvTest, OptionFaultsPrintTheirMessageThenTheUsage) {
+  const std::string name33(33, 'n');
+  ExpectRefused({"-csv", "-n", name33, "-c", "ABCD", "i", "s", "d"},
+                "database name must be <= 32 characters\n");
+  ExpectRefused({"-pdb", "-N", name33, "i", "s", "d"}, "database name must be <= 32 characters\n");
+  ExpectRefused({"-csv", "-t", "abc", "i", "s", "d"}, "database type must be 4 characters\n");
+  ExpectRefused({"-csv", "-T", "abcde", "i", "s", "d"}, "database type must be 4 characters\n");
+  ExpectRefused({"-csv", "-c", "abcde", "i", "s", "d"},
+                "database creator id must be 4 characters\n");
+  ExpectRefused({"-csv", "-c", "", "i", "s", "d"}, "database creator id must be 4 characters\n");
+  ExpectRefused({"-csv", "-n", "x", "-c"}, "-c requires a creator id\n");
+  ExpectRefused({"-csv", "-n", "x", "-t"}, "-t requires a type\n");
+  ExpectRefused({"-pdb", "-r", "i", "s", "d"}, "-r requires arguments\n");
+  ExpectRefused({"-pdb", "-r5-4", "i", "s", "d"}, "last row must be greater than first row\n");
+  ExpectRefused({"-pdb", "-R2-1", "i", "s", "d"}, "last row must be greater than first row\n");
+  // Row numbers beyond 32 bits saturate: the first row becomes 2147483647.
+  ExpectRefused({"-pdb", "-r99999999999-5", "i", "s", "d"},
+                "last row must be greater than first row\n");
+  ExpectRefused({"-pdb", "-r4294967297-2", "i", "s", "d"},
+                "last row must be greater than first row\n");
+}
+
+// An option out of order is taken as the format, the next ones as the files.
+TEST_F(LarkconvTest, OptionOutOfOrderBecomesTheFormat) {
+  WriteFileText(dir / "abcd", "");
+  RunResult r = Larkconv({"-csv", "-c", "ABCD", "-t", "abcd", "out.pdb"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 0);
+  Bytes pdb = ReadFileBytes(dir / "out.pdb");  // the destination is out.pdb
+  ASSERT_EQ(pdb.size(), 78u);
+  EXPECT_EQ(std::string(pdb.begin() + 60, pdb.begin() + 68), "dataABCD");
+
+  ExpectZelError({"-csv", "-t", "abcd", "-n", "name", "fmt", "src"}, "unable to read source csv");
+  WriteFileText(dir / "name", "");  // the source is "name", the destination "fmt"
+  ExpectZelError({"-csv", "-t", "abcd", "-n", "name", "fmt"},
+                 "creator id must be specified when creating a new database");
+}
+
+TEST_F(LarkconvTest, RangesSelectRecordsOfTheSourcePdb) {
+  WriteFileBytes(dir / "src.pdb", SmallPdb(3));
+  const std::pair<std::vector<std::string>, size_t> cases[] = {
+      {{}, 3},        {{"-r1"}, 1}, {{"-r1-"}, 2}, {{"-r2-2"}, 1},          {{"-r0-1"}, 2},
+      {{"-r2-9"}, 1}, {{"-r3"}, 0}, {{"-r3-"}, 0}, {{"-r0-4294967297"}, 3},  // saturates at
+                                                                             // 2147483647 instead
+                                                                             // of wrapping to 1
+      {{"-rx"}, 1},   {{"-r-"}, 3}, {{"-r-1"}, 2}, {{"-r2x"}, 1},           {{"-r1-x"}, 2},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-pdb"};
+    args.insert(args.end(), c.first.begin(), c.first.end());
+    args.insert(args.end(), {"b", "src.pdb", "out.csv", "ignored", "extra"});
+    RunResult r = Larkconv(args);
+    std::string range = c.first.empty() ? "(all)" : c.first[0];
+    EXPECT_EQ(r.out, "") << range;
+    EXPECT_EQ(r.status, 0) << range;
+    EXPECT_EQ(LineCount(dir / "out.csv"), c.second) << range;
+  }
+  EXPECT_EQ(dir.Names(), (Names{"out.csv", "src.pdb"}));
+}
+
+TEST_F(LarkconvTest, FirstRecordBeyondTheSourceFailsAfterEmptyingTheCsv) {
+  WriteFileBytes(dir / "src.pdb", SmallPdb(3));
+  WriteFileText(dir / "out.csv", "old\n");
+  ExpectZelError({"-pdb", "-r4", "b", "src.pdb", "out.csv"},
+                 "source pdb does not have first requested record (only 3 records)\n");
+  EXPECT_EQ(ReadFileText(dir / "out.csv"), "");
+  ExpectZelError({"-pdb", "-r4294967296", "b", "src.pdb", "out.csv"},
+                 "source pdb does not have first requested record (only 3 records)\n");
+}
+
+TEST_F(LarkconvTest, AppendToCsvKeepsItsLines) {
+  WriteFileBytes(dir / "src.pdb", SmallPdb(2));
+  WriteFileText(dir / "out.csv", "old\n");
+  RunResult r = Larkconv({"-pdb", "-a", "b", "src.pdb", "out.csv"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadFileText(dir / "out.csv").substr(0, 4), "old\n");
+  EXPECT_EQ(LineCount(dir / "out.csv"), 3u);
+}
+
+TEST_F(LarkconvTest, FormatIsNotCheckedWhenNothingIsConverted) {
+  WriteFileBytes(dir / "src.pdb", SmallPdb(3));
+  for (const char* format : {"X", "", "i(b"}) {
+    RunResult r = Larkconv({"-pdb", "-r3", format, "src.pdb", "out.csv"});
+    EXPECT_EQ(r.out, "") << format;
+    EXPECT_EQ(r.status, 0) << format;
+  }
+  WriteFileText(dir / "two.csv", "1\n2\n");
+  RunResult r = Larkconv({"-csv", "-c", "ABCD", "-r2", "X", "two.csv", "out.pdb"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(LarkconvTest, UnreadableOrRefusedSourcePdb) {
+  ExpectZelError({"-pdb", "b", "missing.pdb", "out.csv"}, "unable to read source pdb");
+  ExpectZelError({"-pdb", "b", ".", "out.csv"}, "unable to read source pdb");
+  EXPECT_EQ(dir.Names(), Names{});
+
+  WriteFileBytes(dir / "res.pdb", BuildResourcePdb(TestPdb(), {{"code", 1, {1, 2}}}));
+  ExpectZelError({"-pdb", "b", "res.pdb", "out.csv"}, "source pdb cannot be a resource database");
+  EXPECT_EQ(dir.Names(), Names{"res.pdb"});
+
+  WriteFileBytes(dir / "src.pdb", SmallPdb(1));
+  ExpectZelError({"-pdb", "b", "src.pdb", "no-dir/out.csv"}, "unable to open dest csv");
+}
+
+TEST_F(LarkconvTest, FaultyPdbFilesEndInAnInternalError) {
+  Bytes good = SmallPdb(2);  // entries at 78 and 86, 96 bytes
+  std::vector<Bytes> faulty(4, good);
+  StoreBig16(faulty[0].data() + 76, 0xFFFF);      // negative count
+  StoreBig16(faulty[1].data() + 76, 3);           // entry list past the end
+  StoreBig32(faulty[2].data() + 86, 0xFFFFFFFF);  // a 4 GB record in a 96-byte file
+  StoreBig32(faulty[3].data() + 86, 80);          // descending offsets
+  for (size_t i = 0; i < faulty.size(); ++i) {
+    WriteFileBytes(dir / "bad.pdb", faulty[i]);
+    RunResult r = Larkconv({"-pdb", "b", "bad.pdb", "out.csv"});
+    EXPECT_EQ(r.out, "Internal error\n") << i;
+    EXPECT_EQ(r.status, 255) << i;
+    WriteFileBytes(dir / "in.csv", {});
+    r = Larkconv({"-csv", "-a", "b", "in.csv", "bad.pdb"});
+    EXPECT_EQ(r.out, "Internal error\n") << i;
+    EXPECT_EQ(ReadFileBytes(dir / "bad.pdb"), faulty[i]) << i;
+  }
+}
+
+TEST_F(LarkconvTest, FailedCsvWriteIsReported) {
+  WriteFileBytes(dir / "src.pdb", SmallPdb(3));
+  RunResult r = Larkconv({"-pdb", "b", "src.pdb", "out.csv"}, 1);
+  EXPECT_EQ(r.out, "ZelError: unable to write dest csv\n");
+  EXPECT_EQ(r.status, 255);
+}
+
+TEST_F(LarkconvTest, NewPdbTakesNameTypeAndCreatorFromTheOptions) {
+  WriteFileText(dir / "empty.csv", "");
+  RunResult r = Larkconv({"-csv", "-n", std::string(32, 'N'), "-t", "TYPE", "-c", "CRTR", "b",
+                          "empty.csv", "out.pdb"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 0);
+  Bytes pdb = ReadFileBytes(dir / "out.pdb");
+  ASSERT_EQ(pdb.size(), 78u);
+  EXPECT_EQ(std::string(pdb.begin(), pdb.begin() + 32), std::string(31, 'N') + '\0');
+  EXPECT_EQ(std::string(pdb.begin() + 60, pdb.begin() + 68), "TYPECRTR");
+  EXPECT_EQ(Big16In(pdb, 32), 0);
+  EXPECT_EQ(Big16In(pdb, 76), 0);
+
+  // Without -n the name is the destination argument as typed, cut to 31.
+  fs::create_directories(dir / "some/folder");
+  std::string dest = "some/folder/destination-file.pdb";
+  r = Larkconv({"-csv", "-c", "CRTR", "b", "empty.csv", dest});
+  EXPECT_EQ(r.status, 0);
+  pdb = ReadFileBytes(dir / dest);
+  ASSERT_EQ(pdb.size(), 78u);
+  EXPECT_EQ(std::string(pdb.begin(), pdb.begin() + 32), dest.substr(0, 31) + '\0');
+  EXPECT_EQ(std::string(pdb.begin() + 60, pdb.begin() + 68), "dataCRTR");
+  struct stat st;
+  ASSERT_EQ(stat((dir / dest).c_str(), &st), 0);
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+}
+
+TEST_F(LarkconvTest, RangeThatSelectsNoRowStillWritesAnEmptyPdb) {
+  WriteFileText(dir / "two.csv", "1\n2\n");
+  RunResult r = Larkconv(
+      {"-csv", "-n", "Empty", "-t", "TTTT", "-c", "CCCC", "-r2", "b", "two.csv", "out.pdb"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 0);
+  Bytes pdb = ReadFileBytes(dir / "out.pdb");
+  ASSERT_EQ(pdb.size(), 78u);
+  EXPECT_EQ(std::string(pdb.begin(), pdb.begin() + 6), std::string("Empty\0", 6));
+  EXPECT_EQ(std::string(pdb.begin() + 60, pdb.begin() + 68), "TTTTCCCC");
+
+  WriteFileText(dir / "one.csv", "1\n");
+  ExpectZelError({"-csv", "-c", "CCCC", "-r2", "b", "one.csv", "new.pdb"},
+                 "source csv does not have 2 rows, cannot start\n");
+  EXPECT_FALSE(fs::exists(dir / "new.pdb"));
+}
+
+// A line of any length is one row: one 5000-character line is not three rows.
+TEST_F(LarkconvTest, LongCsvLineCountsAsOneRow) {
+  WriteFileText(dir / "long.csv", std::string(5000, '7') + "\n");
+  ExpectZelError({"-csv", "-c", "CCCC", "-r2", "b", "long.csv", "out.pdb"},
+                 "source csv does not have 2 rows, cannot start\n");
+  RunResult r = Larkconv({"-csv", "-c", "CCCC", "-r1", "b", "long.csv", "out.pdb"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadFileBytes(dir / "out.pdb").size(), 78u);
+}
+
+TEST_F(LarkconvTest, NewPdbNeedsACreatorAndAReadableSource) {
+  WriteFileText(dir / "in.csv", "1\n");
+  ExpectZelError({"-csv", "b", "in.csv", "out.pdb"},
+                 "creator id must be specified when creating a new database");
+  ExpectZelError({"-csv", "-c", "CCCC", "b", "missing.csv", "out.pdb"},
+                 "unable to read source csv");
+  fs::create_directory(dir / "folder");
+  ExpectZelError({"-csv", "-c", "CCCC", "b", "folder", "out.pdb"}, "unable to read source csv");
+  EXPECT_EQ(dir.Names(), (Names{"folder", "in.csv"}));
+}
+
+TEST_F(LarkconvTest, AppendNeedsAnExistingRecordDatabase) {
+  WriteFileText(dir / "in.csv", "1\n");
+  ExpectZelError({"-csv", "-a", "b", "in.csv", "out.pdb"}, "unable to read dest pdb");
+  EXPECT_FALSE(fs::exists(dir / "out.pdb"));
+  Bytes res = BuildResourcePdb(TestPdb(), {{"code", 1, {1, 2}}});
+  WriteFileBytes(dir / "res.pdb", res);
+  ExpectZelError({"-csv", "-a", "b", "in.csv", "res.pdb"},
+                 "dest pdb cannot be a resource database");
+  EXPECT_EQ(ReadFileBytes(dir / "res.pdb"), res);
+}
+
+// Appending rewrites the destination from its image: header, record entries
+// and AppInfo block as read, permission bits kept, options ignored.
+TEST_F(LarkconvTest, AppendKeepsWhatTheDestinationHeld) {
+  TestPdb p;
+  p.name = "Kept";
+  p.attributes = 0x0008;
+  p.version = 2;
+  p.modificationNumber = 9;
+  p.appInfoID = 94;  // directly after the two entries
+  p.gap = {'a', 'p', 'p'};
+  p.records = {{{1, 2}, 0x45, 0x0A0B0C}, {{3}, 0x10, 0x000001}};
+  Bytes original = BuildPdb(p);
+  WriteFileBytes(dir / "dest.pdb", original);
+  chmod((dir / "dest.pdb").c_str(), 0604);
+  WriteFileText(dir / "in.csv", "");
+
+  RunResult r = Larkconv(
+      {"-csv", "-n", "Other", "-t", "TTTT", "-c", "CCCC", "-a", "b", "in.csv", "dest.pdb"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 0);
+  Bytes out = ReadFileBytes(dir / "dest.pdb");
+  ASSERT_EQ(out.size(), original.size());
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 36), Bytes(original.begin(), original.begin() + 36));
+  EXPECT_EQ(Bytes(out.begin() + 44, out.end()), Bytes(original.begin() + 44, original.end()));
+  struct stat st;
+  ASSERT_EQ(stat((dir / "dest.pdb").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "in.csv"}));
+}
+
+TEST_F(LarkconvTest, RowsBecomeRecordsAppendedAfterTheExistingOnes) {
+  WriteFileBytes(dir / "dest.pdb", SmallPdb(2));
+  WriteFileText(dir / "in.csv", "7\n8\n9\n");
+  RunResult r = Larkconv({"-csv", "-a", "-r1-", "b", "in.csv", "dest.pdb"});
+  EXPECT_EQ(r.status, 0);
+  Bytes out = ReadFileBytes(dir / "dest.pdb");
+  EXPECT_EQ(Big16In(out, 76), 4);
+
+  r = Larkconv({"-csv", "-c", "CCCC", "-r0-1", "b", "in.csv", "new.pdb"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Big16In(ReadFileBytes(dir / "new.pdb"), 76), 2);
+}
+
+TEST_F(LarkconvTest, RecordThatWouldBeNumber32768EndsTheRun) {
+  TestPdb p;
+  p.records.assign(32767, TestRecord{{1}});
+  Bytes full = BuildPdb(p);
+  WriteFileBytes(dir / "full.pdb", full);
+  WriteFileText(dir / "in.csv", "1\n");
+  ExpectZelError({"-csv", "-a", "b", "in.csv", "full.pdb"},
+                 "pdb cannot hold more than 32767 records");
+  EXPECT_EQ(ReadFileBytes(dir / "full.pdb"), full);
+  EXPECT_EQ(dir.Names(), (Names{"full.pdb", "in.csv"}));
+}
+
+// A write that fails part way (here at the file-size limit) leaves the
+// destination as it was and no temporary file behind.
+TEST_F(LarkconvTest, FailedPdbWriteLeavesTheDestinationUnchanged) {
+  Bytes original = SmallPdb(3);  // 105 bytes
+  WriteFileBytes(dir / "dest.pdb", original);
+  WriteFileText(dir / "in.csv", "");
+  RunResult r = Larkconv({"-csv", "-a", "b", "in.csv", "dest.pdb"}, 90);
+  EXPECT_EQ(r.out, "ZelError: unable to write pdb\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(ReadFileBytes(dir / "dest.pdb"), original);
+  EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "in.csv"}));
+
+  r = Larkconv({"-csv", "-c", "CCCC", "b", "in.csv", "dest.pdb"}, 50);
+  EXPECT_EQ(r.out, "ZelError: unable to write pdb\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(ReadFileBytes(dir / "dest.pdb"), original);
+  EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "in.csv"}));
+
+  r = Larkconv({"-csv", "-c", "CCCC", "b", "in.csv", "no-dir/dest.pdb"});
+  EXPECT_EQ(r.out, "ZelError: unable to write pdb\n");
+}
+
+}  // namespace
