@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "packet.h"
 #include "testing/emulator_substitute.h"
 
 namespace {
@@ -353,6 +354,40 @@ TEST_F(LinkTest, DestroyingAnOpenLinkClosesItsConnection) {
     ASSERT_TRUE(emu.WaitForConnections(1, 2000));
   }
   EXPECT_TRUE(emu.WaitForPeerClosed(1, 2000));
+}
+
+// The substitute's own checks, which the link's good packets never trip.
+TEST(SubstituteTest, FlagsBadChecksumsAndStillAnswersInTheSameFraming) {
+  EmulatorSubstitute emu;
+  ASSERT_TRUE(emu.Start({kSecondaryPort}));
+  Bytes body = {0x0A, 0, 0xA0, 0x8C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x01, 0x02, 0x12};  // cut slot
+  Bytes packet = FramePacket(14, 14, 0, 0x42, body.data(), body.size());
+  packet[9] ^= 1;
+  packet.back() ^= 1;
+  netsock::Socket s = netsock::OpenTcp();
+  ASSERT_TRUE(netsock::ConnectLoopback(s, kSecondaryPort));
+  ASSERT_EQ(netsock::SendBytes(s, packet.data(), packet.size()), static_cast<long>(packet.size()));
+  Bytes reply(10 + 14 + 2);
+  size_t have = 0, got = 0;
+  while (have < reply.size() && netsock::WaitReadable(s, 2000) &&
+         netsock::RecvBytes(s, &reply[have], reply.size() - have, &got) ==
+             netsock::RecvStatus::Data) {
+    have += got;
+  }
+  netsock::CloseSocket(s);
+  ASSERT_EQ(have, reply.size());
+  EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 10),
+            (Bytes{0xBE, 0xEF, 0xED, 14, 14, 0, 0, 14, 0x42, 0x06}));
+  EXPECT_EQ(Bytes(reply.begin() + 10, reply.begin() + 24),
+            (Bytes{0x8A, 0, 0xA0, 0x8C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(PacketCrc(0, reply.data(), 24), (reply[24] << 8) | reply[25]);
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_TRUE(requests[0].signatureOk);
+  EXPECT_FALSE(requests[0].headerChecksumOk);
+  EXPECT_FALSE(requests[0].crcOk);
+  EXPECT_FALSE(requests[0].bodyParsed);
+  EXPECT_TRUE(requests[0].params.empty());
 }
 
 }  // namespace
