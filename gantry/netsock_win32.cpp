@@ -1,8 +1,10 @@
 // The socket layer on Windows: Windows Sockets 2.2, select for readiness and
 // the kernel's millisecond tick count. Windows sockets never raise SIGPIPE.
 
-#include <windows.h>
+// winsock2.h must come before windows.h.
 #include <winsock2.h>
+
+#include <windows.h>
 
 #include "netsock.h"
 
