@@ -18,13 +18,17 @@ class RecordFormat {
   explicit RecordFormat(std::string format);
 
   // Stores the next field and returns true, or returns false when the format
-  // has ended. Throws ZelError "invalid format string" where parsing fails.
+  // has ended. Throws ZelError "invalid format string" where parsing fails:
+  // a character that starts no item, a repeat count of 0 or without its
+  // letter, and a repeat count or string length of 2^31 or more.
   bool NextField(FieldKind& kind, int32_t& size);
 
  private:
+  void ParseItem(const std::string& text);
+
   std::string head;
   std::string group;
-  bool inGroup = false;
+  bool inGroup = false;  // cursor is inside group rather than head
   size_t cursor = 0;
   FieldKind kind = FieldKind::Integer;
   int32_t size = 0;
@@ -34,5 +38,6 @@ class RecordFormat {
 // Converts one record into one CSV line, written to csv. Always true.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format);
 
-// Converts the line csv has just read into one record appended to db. Always true.
+// Converts the line csv has just read into one record appended to db; a row
+// that yields no bytes appends an empty record. Always true.
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format);
