@@ -1,5 +1,7 @@
 #include "link.h"
 
+#include <new>
+
 #include "bytes.h"
 #include "packet.h"
 
@@ -59,7 +61,12 @@ void EmulatorLink::Close() {
 void EmulatorLink::SendPacket(uint8_t destSocket, uint8_t srcSocket, uint8_t type,
                               const uint8_t* body, size_t n) {
   ++transId;
-  std::vector<uint8_t> packet = FramePacket(destSocket, srcSocket, type, transId, body, n);
+  std::vector<uint8_t> packet;
+  try {
+    packet = FramePacket(destSocket, srcSocket, type, transId, body, n);
+  } catch (const std::bad_alloc&) {
+    return;  // nothing sent; the wait for a reply follows as usual
+  }
   netsock::SendBytes(sock, packet.data(), packet.size());
 }
 

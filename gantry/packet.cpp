@@ -1,6 +1,7 @@
 #include "packet.h"
 
 #include <cstring>
+#include <new>
 
 #include "bytes.h"
 
@@ -96,7 +97,12 @@ bool BuildRequestBody(uint16_t trap, int count, const TrapParam* params,
     length += ParamSize(params[i].kind, params[i].value);
     if (length > kMaxPacketBody) return false;
   }
-  std::vector<uint8_t> built(length, 0);
+  std::vector<uint8_t> built;
+  try {
+    built.assign(length, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   built[0] = kRpcCommand;
   gantry::PutBe16(&built[2], trap);
   gantry::PutBe16(&built[12], static_cast<uint16_t>(count));

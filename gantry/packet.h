@@ -47,7 +47,8 @@ size_t PutParam(uint8_t* dest, char kind, const void* value, int byRef);
 
 // The request body for a trap call: 0x0A, 0, the trap, D0 0, A0 0, count, and
 // the slots from the last parameter to the first. False, leaving body alone,
-// when a parameter is not valid or the body would exceed kMaxPacketBody.
+// when a parameter is not valid, the body would exceed kMaxPacketBody or the
+// memory for it can't be had.
 bool BuildRequestBody(uint16_t trap, int count, const TrapParam* params,
                       std::vector<uint8_t>* body);
 
