@@ -1,5 +1,7 @@
 // File-system operations on Windows.
 
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
 #include <windows.h>
 
 #include <io.h>

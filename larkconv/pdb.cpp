@@ -94,6 +94,26 @@ std::vector<uint8_t> InfoBlock(const uint8_t* file, uint64_t listEnd, uint64_t d
   return std::vector<uint8_t>(file + id, file + end);
 }
 
+// e points at a whole 8-byte record entry.
+PdbRecord RecordFromEntry(const uint8_t* e, const uint8_t* bytes, int32_t length) {
+  PdbRecord rec;
+  rec.length = length;
+  rec.bytes = bytes;
+  rec.attributes = e[4];
+  rec.uniqueId = (uint32_t{e[5]} << 16) | (uint32_t{e[6]} << 8) | e[7];
+  return rec;
+}
+
+// e points at a whole 10-byte resource entry.
+PdbResource ResourceFromEntry(const uint8_t* e, const uint8_t* bytes, int32_t length) {
+  PdbResource res;
+  res.type.assign(e, std::find(e, e + 4, uint8_t{0}));
+  res.id = static_cast<int16_t>(Big16At(e + 4));
+  res.length = length;
+  res.bytes = bytes;
+  return res;
+}
+
 bool WriteAll(FILE* stream, const uint8_t* bytes, size_t length) {
   return length == 0 || std::fwrite(bytes, 1, length, stream) == length;
 }
@@ -140,23 +160,12 @@ void PdbDatabase::Parse(std::unique_ptr<uint8_t[]> file, size_t size) {
     uint64_t start = offsetOf(i);
     uint64_t end = i + 1 < n ? offsetOf(i + 1) : size;
     if (start > end || end > size) throw std::bad_alloc();
-    int32_t length = static_cast<int32_t>(end - start);
     if (end - start > INT32_MAX) throw std::bad_alloc();
-    const uint8_t* e = entry(i);
+    int32_t length = static_cast<int32_t>(end - start);
     if (readResourceDb) {
-      PdbResource res;
-      res.type.assign(e, std::find(e, e + 4, uint8_t{0}));
-      res.id = static_cast<int16_t>(Big16At(e + 4));
-      res.length = length;
-      res.bytes = base + start;
-      readResources.push_back(res);
+      readResources.push_back(ResourceFromEntry(entry(i), base + start, length));
     } else {
-      PdbRecord rec;
-      rec.length = length;
-      rec.bytes = base + start;
-      rec.attributes = e[4];
-      rec.uniqueId = (uint32_t{e[5]} << 16) | (uint32_t{e[6]} << 8) | e[7];
-      readRecords.push_back(rec);
+      readRecords.push_back(RecordFromEntry(entry(i), base + start, length));
     }
   }
 
