@@ -1,0 +1,242 @@
+// Runs the built larkconv program on crafted databases and CSV files and
+// checks the conversions by format string, in both directions.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "format_testing.h"
+#include "pdb.h"
+#include "pdb_testing.h"
+
+using namespace pdbtesting;
+
+namespace {
+
+/// What one run of the program left: its standard output and exit status.
+struct Outcome {
+  std::string out;
+  int status = -1;  // the exit status, or -1 when it did not exit normally
+};
+
+Outcome Larkconv(const fs::path& dir, const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(LARKCONV_EXE)};
+  for (const std::string& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[0]);
+    close(fds[1]);
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    execv(LARKCONV_EXE, argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  Outcome outcome;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+    outcome.out.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+Bytes B(std::initializer_list<int> bytes) {
+  Bytes out;
+  for (int b : bytes)
+    out.push_back(static_cast<uint8_t>(b));
+  return out;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+Bytes Text(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+TestPdb Database(const std::vector<Bytes>& records) {
+  TestPdb p;
+  for (const Bytes& r : records)
+    p.records.push_back({r, 0, 0});
+  return p;
+}
+
+std::vector<Bytes> RecordsOf(const fs::path& path) {
+  PdbDatabase db;
+  EXPECT_TRUE(db.Read(path.string()));
+  std::vector<Bytes> records;
+  for (int32_t i = 0; i < db.RecordCount(); ++i) {
+    const PdbRecord* r = db.RecordAt(static_cast<uint32_t>(i));
+    records.emplace_back(r->bytes, r->bytes + r->length);
+  }
+  return records;
+}
+
+/// A scratch directory to run the program in.
+class FormatE2e : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+};
+
+// One record holding every field kind, and what -pdb makes of it.
+const Bytes kEveryKind = Cat({B({0xFF}),                    // b
+                              B({0xFF, 0xFE}),              // w
+                              B({0x80, 0, 0, 0}),           // i
+                              B({0x7F}),                    // i1
+                              B({0x12, 0x34}),              // i2
+                              B({0xFF, 0xFF, 0xFF, 0x85}),  // i4
+                              Text("Q"),                    // c
+                              B({0xC0, 0x20, 0, 0}),        // f
+                              Text("ab\"c"),                // s4
+                              Text("hi"), B({0, 0}),        // l4
+                              Text("zero, term"), B({0}),   // sz
+                              B({0x3F, 0x80, 0, 0}),        // (f)
+                              B({0x50, 0x15, 0x02, 0xF9})});
+const char* const kEveryKindFormat = "bwii1.i2i4cfs4l4.sz(f)";
+const char* const kEveryKindRow =
+    "\"255\",\"-2\",\"-2147483648\",\"127\",\"4660\",\"-123\",\"Q\",\"-2.5\",\"ab\"\"c\","
+    "\"hi\",\"zero, term\",\"1.\",\"1.e+010\"\n";
+
+TEST_F(FormatE2e, PdbToCsvEveryFieldKind) {
+  WriteFileBytes(dir / "in.pdb", BuildPdb(Database({kEveryKind, B({1, 2, 3}), {}})));
+  const Outcome run = Larkconv(dir.Path(), {"-pdb", kEveryKindFormat, "in.pdb", "out.csv"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 0);
+  // The short record yields its whole fields only; the empty one an empty line.
+  EXPECT_EQ(ReadFileText(dir / "out.csv"), std::string(kEveryKindRow) + "\"1\",\"515\"\n\n");
+}
+
+TEST_F(FormatE2e, CsvToPdbEveryFieldKind) {
+  WriteFileText(dir / "in.csv", std::string(kEveryKindRow) + "1,2\n");
+  const Outcome run =
+      Larkconv(dir.Path(), {"-csv", "-c", "Test", kEveryKindFormat, "in.csv", "out.pdb"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(RecordsOf(dir / "out.pdb"), (std::vector<Bytes>{kEveryKind, B({1, 0, 2})}));
+}
+
+TEST_F(FormatE2e, CsvFieldsFromOtherProgramsConvert) {
+  // Bare fields, blanks, d exponents, CR LF line ends and short rows.
+  WriteFileText(dir / "in.csv", "7, -1 ,2.5d2,abc\r\n\"x\"\r\n");
+  const Outcome run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "bwfs", "in.csv", "out.pdb"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(RecordsOf(dir / "out.pdb"),
+            (std::vector<Bytes>{B({7, 0xFF, 0xFF, 0x43, 0x7A, 0, 0, 'a', 'b', 'c', 0}), B({0})}));
+}
+
+TEST_F(FormatE2e, RangeSelectsRecordsAndRows) {
+  WriteFileBytes(dir / "in.pdb", BuildPdb(Database({B({1}), B({2}), B({3}), B({4})})));
+  EXPECT_EQ(Larkconv(dir.Path(), {"-pdb", "-r1-2", "b", "in.pdb", "out.csv"}).status, 0);
+  EXPECT_EQ(ReadFileText(dir / "out.csv"), "\"2\"\n\"3\"\n");
+  WriteFileText(dir / "in.csv", "1\n2\n3\n4\n");
+  EXPECT_EQ(Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r2-", "w", "in.csv", "out.pdb"}).status,
+            0);
+  EXPECT_EQ(RecordsOf(dir / "out.pdb"), (std::vector<Bytes>{B({0, 3}), B({0, 4})}));
+}
+
+TEST_F(FormatE2e, FormatFaultsEndTheRun) {
+  WriteFileBytes(dir / "in.pdb", BuildPdb(Database({B({1}), B({1, 2, 3, 4, 5})})));
+  // The first record is too short to reach the fault, the second reaches it.
+  Outcome run = Larkconv(dir.Path(), {"-pdb", "bi.x", "in.pdb", "out.csv"});
+  EXPECT_EQ(run.out, "ZelError: invalid format string\n");
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(ReadFileText(dir / "out.csv"), "\"1\"\n");
+
+  run = Larkconv(dir.Path(), {"-pdb", "", "in.pdb", "out.csv"});
+  EXPECT_EQ(run.out, "ZelError: missing format specifier\n");
+  EXPECT_EQ(run.status, 255);
+
+  run = Larkconv(dir.Path(), {"-pdb", "0b", "in.pdb", "out.csv"});
+  EXPECT_EQ(run.out, "ZelError: invalid format string\n");
+
+  WriteFileText(dir / "in.csv", "1\n2\n");
+  run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "b(i", "in.csv", "out.pdb"});
+  EXPECT_EQ(run.out, "ZelError: invalid format string\n");
+  EXPECT_EQ(run.status, 255);
+  EXPECT_FALSE(fs::exists(dir / "out.pdb"));
+
+  // No row selected: the format is never read.
+  run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r2", "b(i", "in.csv", "out.pdb"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(RecordsOf(dir / "out.pdb").size(), 0u);
+}
+
+TEST_F(FormatE2e, AppendKeepsRecordsAndAppInfo) {
+  TestPdb p = Database({Text("one"), Text("two")});
+  p.records[0].attributes = 0x43;
+  p.records[0].uniqueId = 0x123456;
+  p.gap = Text("APPINFO!");
+  p.appInfoID = 78 + 2 * 8;
+  p.type = "memo";
+  WriteFileBytes(dir / "db.pdb", BuildPdb(p));
+  WriteFileText(dir / "more.csv", "\"three\"\n\"four, five\"\n");
+  const Outcome run = Larkconv(dir.Path(), {"-csv", "-a", "sz", "more.csv", "db.pdb"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 0);
+  const Bytes written = ReadFileBytes(dir / "db.pdb");
+  EXPECT_EQ(Big16In(written, 76), 4u);
+  EXPECT_EQ(std::string(written.begin() + 60, written.begin() + 64), "memo");
+  const uint32_t appInfo = Big32In(written, 52);
+  ASSERT_EQ(appInfo, 78u + 4 * 8);
+  EXPECT_EQ(std::string(written.begin() + appInfo, written.begin() + appInfo + 8), "APPINFO!");
+  EXPECT_EQ(written[78 + 4], 0x43);  // the first record's entry as read
+  EXPECT_EQ(RecordsOf(dir / "db.pdb"),
+            (std::vector<Bytes>{Text("one"), Text("two"), Text(std::string("three\0", 6)),
+                                Text(std::string("four, five\0", 11))}));
+}
+
+// Databases of random formats and records go to CSV and back unchanged.
+TEST_F(FormatE2e, RoundTripProperty) {
+  formattesting::FormatGenerator generator(20240611);
+  for (int round = 0; round < 100; ++round) {
+    const formattesting::GenFormat format = generator.Format();
+    std::vector<Bytes> records(1 + generator.Pick(20));
+    for (Bytes& r : records)
+      r = generator.Record(format);
+    WriteFileBytes(dir / "in.pdb", BuildPdb(Database(records)));
+    Outcome run = Larkconv(dir.Path(), {"-pdb", format.text, "in.pdb", "mid.csv"});
+    ASSERT_EQ(run.status, 0) << format.text << run.out;
+    run = Larkconv(dir.Path(), {"-csv", "-c", "Test", format.text, "mid.csv", "out.pdb"});
+    ASSERT_EQ(run.status, 0) << format.text << run.out;
+    ASSERT_EQ(RecordsOf(dir / "out.pdb"), records) << "format " << format.text << "\n"
+                                                   << ReadFileText(dir / "mid.csv");
+  }
+}
+
+// The largest database converts in both directions in well under a second.
+TEST_F(FormatE2e, LargestDatabaseConvertsQuickly) {
+  std::vector<Bytes> records;
+  for (int i = 0; i < 32767; ++i) {
+    records.push_back(Cat({B({0, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}),
+                           B({0x42, 0xC8, 0x80, 0x00}), Text("name " + std::to_string(i)), B({0}),
+                           B({static_cast<uint8_t>(i), 0x20})}));
+  }
+  WriteFileBytes(dir / "big.pdb", BuildPdb(Database(records)));
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Larkconv(dir.Path(), {"-pdb", "ifszbc", "big.pdb", "big.csv"}).status, 0);
+  const auto middle = std::chrono::steady_clock::now();
+  ASSERT_EQ(Larkconv(dir.Path(), {"-csv", "-c", "Test", "ifszbc", "big.csv", "out.pdb"}).status, 0);
+  const auto end = std::chrono::steady_clock::now();
+  EXPECT_EQ(RecordsOf(dir / "out.pdb"), records);
+  const double toCsv = std::chrono::duration<double>(middle - start).count();
+  const double toPdb = std::chrono::duration<double>(end - middle).count();
+  std::printf("32767 records: -pdb %.3f s, -csv %.3f s\n", toCsv, toPdb);
+  EXPECT_LT(toCsv, 2.0);
+  EXPECT_LT(toPdb, 2.0);
+}
+
+}  // namespace
