@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Exchanges databases between larkconv and independent PDB software from
+# Debian: the Perl modules Palm::PDB and Palm::Memo, and txt2pdbdoc.
+# Usage: interop_test.sh PATH/TO/larkconv
+set -euo pipefail
+
+larkconv=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+passed=0
+failed=0
+# check NAME EXPECTED-FILE ACTUAL-FILE
+check() {
+  if diff -u "$2" "$3"; then
+    echo "ok: $1"
+    passed=$((passed + 1))
+  else
+    echo "FAIL: $1"
+    failed=$((failed + 1))
+  fi
+}
+dump() { perl "$here/dump_pdb.pl" "$@"; }
+
+# 1. A memo database written by Palm::Memo, AppInfo block and all, to CSV.
+perl "$here/make_memo.pl" memo.pdb
+"$larkconv" -pdb sz memo.pdb memo.csv
+cat > expected.csv <<'CSV'
+"Call the printer about the brochure"
+"Gift ideas: book, scarf, ""good"" pen"
+"Well begun, half done"
+CSV
+check "memo database to CSV" expected.csv memo.csv
+
+# 2. Rows appended to it: the header, AppInfo block and the records already
+#    there (categories, flags, unique IDs) survive, as Palm::PDB reads them.
+dump memo.pdb > before.txt
+dump -memo memo.pdb > before-memo.txt
+printf '"Appended, with a comma"\n"Second ""quoted"" one"\n' > more.csv
+"$larkconv" -csv -a sz more.csv memo.pdb
+dump memo.pdb > after.txt
+{
+  sed 's/^records: 3$/records: 5/' before.txt
+  echo "record: category=0 attributes= id=0 data=$(printf 'Appended, with a comma\0' | od -An -tx1 | tr -d ' \n')"
+  echo "record: category=0 attributes= id=0 data=$(printf 'Second "quoted" one\0' | od -An -tx1 | tr -d ' \n')"
+} > expected.txt
+check "memo database after -csv -a (raw)" expected.txt after.txt
+dump -memo memo.pdb > after-memo.txt
+{
+  sed 's/^records: 3$/records: 5/' before-memo.txt
+  echo 'record: category=0 attributes= id=0 data=Appended, with a comma'
+  echo 'record: category=0 attributes= id=0 data=Second "quoted" one'
+} > expected.txt
+check "memo database after -csv -a (Palm::Memo)" expected.txt after-memo.txt
+
+# 3. A database larkconv writes, as Palm::PDB opens it.
+printf '1,ab\n"-2","xy,z"\n"65535","Tab\there"\n' > new.csv
+"$larkconv" -csv -n "Interop Test" -t Intr -c LkCv wsz new.csv new.pdb
+cat > expected.txt <<'TXT'
+name: Interop Test
+type: Intr
+creator: LkCv
+attributes:
+version: 0
+appinfo: none
+sortinfo: none
+records: 3
+record: category=0 attributes= id=0 data=0001616200
+record: category=0 attributes= id=0 data=fffe78792c7a00
+record: category=0 attributes= id=0 data=ffff546162096865726500
+TXT
+dump new.pdb > new.txt
+check "larkconv database in Palm::PDB" expected.txt new.txt
+
+# 4. Doc databases from txt2pdbdoc: the header record by its layout, the text
+#    records byte by byte, and a copy made through CSV that txt2pdbdoc decodes.
+for i in $(seq 1 300); do echo "line $i of the story, with some words: palm, doc, sync"; done > story.txt
+size=$(wc -c < story.txt)
+txt2pdbdoc -c "Interop Story" story.txt story.pdb
+txt2pdbdoc "Interop Story" story.txt storyz.pdb
+"$larkconv" -pdb -r0 wwiwwi story.pdb head.csv
+"$larkconv" -pdb -a -r0 wwiwwi storyz.pdb head.csv
+records=$(( (size + 4095) / 4096 ))
+printf '"1","0","%d","%d","4096","0"\n"2","0","%d","%d","4096","0"\n' \
+  "$size" "$records" "$size" "$records" > expected.csv
+check "Doc header records" expected.csv head.csv
+"$larkconv" -pdb -r1- '(b)' story.pdb text.csv
+perl -ne 'binmode STDOUT; print map { chr } /"(\d+)"/g' text.csv > text.out
+check "Doc text records byte by byte" story.txt text.out
+"$larkconv" -pdb '(b)' storyz.pdb all.csv
+"$larkconv" -csv -n "Interop Story" -t TEXt -c REAd '(b)' all.csv copy.pdb
+dump storyz.pdb | grep '^record' | sed 's/ attributes=.* data=/ data=/' > expected.txt
+dump copy.pdb | grep '^record' | sed 's/ attributes=.* data=/ data=/' > copy.txt
+check "Doc copied through CSV, records" expected.txt copy.txt
+txt2pdbdoc -d copy.pdb copy.txt
+check "Doc copied through CSV, decoded by txt2pdbdoc" story.txt copy.txt
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,29 @@
+#!/usr/bin/perl
+# Writes a memo database with Palm::Memo: three categories in its AppInfo
+# block and three one-line memos with categories, a private flag and unique IDs.
+# Usage: make_memo.pl OUT.pdb
+use strict;
+use warnings;
+use Palm::PDB;
+use Palm::Memo;
+
+my ($path) = @ARGV or die "usage: make_memo.pl OUT.pdb\n";
+my $pdb = Palm::Memo->new;
+$pdb->{name} = "Interop Memos";
+$pdb->addCategory("Business");
+$pdb->addCategory("Personal");
+$pdb->addCategory("Quotes");
+
+my @memos = (
+    [1, 0, "Call the printer about the brochure"],
+    [2, 1, "Gift ideas: book, scarf, \"good\" pen"],
+    [3, 0, "Well begun, half done"],
+);
+for my $memo (@memos) {
+    my ($category, $private, $text) = @$memo;
+    my $record = $pdb->append_Record;
+    $record->{data} = $text;
+    $record->{category} = $category;
+    $record->{attributes}{private} = 1 if $private;
+}
+$pdb->Write($path) or die "cannot write $path\n";
