@@ -104,7 +104,10 @@ class LarkconvTest : public ::testing::Test {
   void ExpectRefused(const std::vector<std::string>& args, const std::string& message) {
     Names before = dir.Names();
     RunResult r = Larkconv(args);
-    EXPECT_EQ(r.out, message + kUsage) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+    std::string command;
+    for (const std::string& a : args)
+      command += " " + a;
+    EXPECT_EQ(r.out, message + kUsage) << command;
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(dir.Names(), before);
   }
@@ -173,11 +176,22 @@ TEST_F(LarkconvTest, OptionOutOfOrderBecomesTheFormat) {
 TEST_F(LarkconvTest, RangesSelectRecordsOfTheSourcePdb) {
   WriteFileBytes(dir / "src.pdb", SmallPdb(3));
   const std::pair<std::vector<std::string>, size_t> cases[] = {
-      {{}, 3},        {{"-r1"}, 1}, {{"-r1-"}, 2}, {{"-r2-2"}, 1},          {{"-r0-1"}, 2},
-      {{"-r2-9"}, 1}, {{"-r3"}, 0}, {{"-r3-"}, 0}, {{"-r0-4294967297"}, 3},  // saturates at
-                                                                             // 2147483647 instead
-                                                                             // of wrapping to 1
-      {{"-rx"}, 1},   {{"-r-"}, 3}, {{"-r-1"}, 2}, {{"-r2x"}, 1},           {{"-r1-x"}, 2},
+      {{}, 3},
+      {{"-r1"}, 1},
+      {{"-r1-"}, 2},
+      {{"-r2-2"}, 1},
+      {{"-r0-1"}, 2},
+      {{"-r2-9"}, 1},
+      {{"-r3"}, 0},
+      {{"-r3-"}, 0},
+      {{"-r0-4294967297"}, 3},  // saturates at
+                                // 2147483647 instead
+                                // of wrapping to 1
+      {{"-rx"}, 1},
+      {{"-r-"}, 3},
+      {{"-r-1"}, 2},
+      {{"-r2x"}, 1},
+      {{"-r1-x"}, 2},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"-pdb"};
