@@ -20,7 +20,7 @@ bool IsDigit(char c) {
 }
 
 // Reads the run of decimal digits at text[pos], moving pos past it. A value of
-// 2^31 or more is a fault in the format string; so is none of it overflowing.
+// 2^31 or more is a fault in the format string, caught before it overflows.
 int32_t ReadNumber(const std::string& text, size_t& pos) {
   int32_t value = 0;
   for (; pos < text.size() && IsDigit(text[pos]); ++pos) {

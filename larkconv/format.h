@@ -6,7 +6,8 @@
 #include "csv.h"
 #include "pdb.h"
 
-/// The kinds of field a format string describes.
+/// The kinds of field a format string describes, as RecordFormat::NextField
+/// returns them to the two converters.
 enum class FieldKind : int { Integer = 0, Char = 1, Float = 2, String = 3 };
 
 /// Reads a format string lazily, one field per NextField call: the head once,

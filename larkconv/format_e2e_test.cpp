@@ -16,6 +16,7 @@ using namespace pdbtesting;
 namespace {
 
 /// What one run of the program left: its standard output and exit status.
+/// Returned by Larkconv for the tests to check.
 struct Outcome {
   std::string out;
   int status = -1;  // the exit status, or -1 when it did not exit normally
@@ -86,7 +87,8 @@ std::vector<Bytes> RecordsOf(const fs::path& path) {
   return records;
 }
 
-/// A scratch directory to run the program in.
+/// A scratch directory, removed after each test, in which the tests write
+/// their databases and CSV files and run the program.
 class FormatE2e : public ::testing::Test {
  protected:
   ScratchDir dir;

@@ -121,7 +121,8 @@ TEST(RecordFormat, CountsAndLengthsOf2To31AreRejected) {
 // ---------------------------------------------------------------------------
 // Record to row and row to record, on real files.
 
-/// A scratch directory with one CSV file for the converter tests.
+/// A scratch directory with one CSV file, through which the converter tests
+/// run RecordToRow and RowToRecord on real files.
 class ConverterTest : public ::testing::Test {
  protected:
   // The CSV text RecordToRow writes for record.

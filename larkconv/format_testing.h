@@ -34,7 +34,8 @@ struct GenFormat {
   }
 };
 
-/// Makes random formats and records from a seed, so that a failure repeats.
+/// Makes random formats and records that fit them, from a seed so that a
+/// failure repeats. Driven by the round-trip tests.
 class FormatGenerator {
  public:
   explicit FormatGenerator(uint32_t seed) : rng(seed) {}
