@@ -283,15 +283,21 @@ TEST(FormatFloat, AgreesWithModelOnRandomBits) {
 TEST(FormatFloat, DISABLED_AllBitPatterns) {
   const unsigned threads = 2;
   std::atomic<uint64_t> failures{0};
+  std::atomic<unsigned> blocksDone{0};
   std::vector<std::thread> pool;
   for (unsigned t = 0; t < threads; ++t) {
-    pool.emplace_back([t, &failures] {
-      for (uint64_t b = t; b <= 0xFFFFFFFFull; b += threads) {
-        const uint32_t bits = static_cast<uint32_t>(b);
-        const std::string text = FormatFloat(bits);
-        bool good = text == ModelText(bits);
-        if (good && (bits & 0x7F800000u) != 0x7F800000u) good = ParseFloatBits(text) == bits;
-        if (!good && failures++ < 10) std::printf("mismatch %08x %s\n", bits, text.c_str());
+    pool.emplace_back([t, &failures, &blocksDone] {
+      // 256 blocks of 2^24 patterns, taken in turn by the threads.
+      for (uint64_t block = t; block < 256; block += threads) {
+        for (uint64_t b = block << 24; b < (block + 1) << 24; ++b) {
+          const uint32_t bits = static_cast<uint32_t>(b);
+          const std::string text = FormatFloat(bits);
+          bool good = text == ModelText(bits);
+          if (good && (bits & 0x7F800000u) != 0x7F800000u) good = ParseFloatBits(text) == bits;
+          if (!good && failures++ < 10) std::printf("mismatch %08x %s\n", bits, text.c_str());
+        }
+        std::printf("%u/256 blocks done\n", ++blocksDone);
+        std::fflush(stdout);
       }
     });
   }

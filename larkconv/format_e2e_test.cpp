@@ -219,7 +219,8 @@ TEST_F(FormatE2e, RoundTripProperty) {
   }
 }
 
-// The largest database converts in both directions in well under a second.
+// The largest database converts in both directions in a fraction of a second
+// (the bound is loose, for slow and sanitizer builds; quadratic work breaks it).
 TEST_F(FormatE2e, LargestDatabaseConvertsQuickly) {
   std::vector<Bytes> records;
   for (int i = 0; i < 32767; ++i) {
@@ -237,8 +238,8 @@ TEST_F(FormatE2e, LargestDatabaseConvertsQuickly) {
   const double toCsv = std::chrono::duration<double>(middle - start).count();
   const double toPdb = std::chrono::duration<double>(end - middle).count();
   std::printf("32767 records: -pdb %.3f s, -csv %.3f s\n", toCsv, toPdb);
-  EXPECT_LT(toCsv, 2.0);
-  EXPECT_LT(toPdb, 2.0);
+  EXPECT_LT(toCsv, 5.0);
+  EXPECT_LT(toPdb, 5.0);
 }
 
 }  // namespace
