@@ -52,21 +52,22 @@ PdbHeader DecodeHeader(const uint8_t* raw) {
   return h;
 }
 
-void EncodeHeader(const PdbHeader& h, std::vector<uint8_t>& out) {
-  out.insert(out.end(), h.name, h.name + sizeof h.name);
-  PutBig16(out, h.attributes);
-  PutBig16(out, h.version);
-  PutBig32(out, h.creationDate);
-  PutBig32(out, h.modificationDate);
-  PutBig32(out, h.lastBackupDate);
-  PutBig32(out, h.modificationNumber);
-  PutBig32(out, h.appInfoID);
-  PutBig32(out, h.sortInfoID);
-  out.insert(out.end(), h.type, h.type + sizeof h.type);
-  out.insert(out.end(), h.creator, h.creator + sizeof h.creator);
-  PutBig32(out, h.uniqueIDSeed);
-  PutBig32(out, h.nextRecordListID);
-  PutBig16(out, static_cast<uint16_t>(h.numRecords));
+// The mirror of DecodeHeader: raw has room for kPdbHeaderSize bytes.
+void EncodeHeader(const PdbHeader& h, uint8_t* raw) {
+  std::memcpy(raw, h.name, sizeof h.name);
+  StoreBig16(raw + 32, h.attributes);
+  StoreBig16(raw + 34, h.version);
+  StoreBig32(raw + 36, h.creationDate);
+  StoreBig32(raw + 40, h.modificationDate);
+  StoreBig32(raw + 44, h.lastBackupDate);
+  StoreBig32(raw + 48, h.modificationNumber);
+  StoreBig32(raw + 52, h.appInfoID);
+  StoreBig32(raw + 56, h.sortInfoID);
+  std::memcpy(raw + 60, h.type, sizeof h.type);
+  std::memcpy(raw + 64, h.creator, sizeof h.creator);
+  StoreBig32(raw + 68, h.uniqueIDSeed);
+  StoreBig32(raw + 72, h.nextRecordListID);
+  StoreBig16(raw + 76, static_cast<uint16_t>(h.numRecords));
 }
 
 // Copies at most max characters of text, stopping at its end or at a zero.
@@ -196,25 +197,26 @@ std::vector<uint8_t> PdbDatabase::Layout(uint32_t date, bool* fits) const {
   h.sortInfoID = sortInfo.empty() ? 0 : static_cast<uint32_t>(listEnd + appInfo.size());
   h.numRecords = static_cast<int16_t>(n);
 
-  std::vector<uint8_t> out;
-  EncodeHeader(h, out);
+  std::vector<uint8_t> out(static_cast<size_t>(listEnd));  // zero-filled
+  EncodeHeader(h, out.data());
+  uint8_t* entry = out.data() + kPdbHeaderSize;
   uint64_t offset = listEnd + appInfo.size() + sortInfo.size();
   for (size_t i = 0; i < n; ++i) {
     if (resourceDb) {
       const PdbResource& res = resources[i];
-      char type[4] = {};
-      CopyText(type, 4, res.type);
-      out.insert(out.end(), type, type + 4);
-      PutBig16(out, static_cast<uint16_t>(res.id));
-      PutBig32(out, static_cast<uint32_t>(offset));
+      CopyText(reinterpret_cast<char*>(entry), 4, res.type);
+      StoreBig16(entry + 4, static_cast<uint16_t>(res.id));
+      StoreBig32(entry + 6, static_cast<uint32_t>(offset));
       offset += static_cast<uint32_t>(res.length);
+      entry += kResourceEntrySize;
     } else {
       const PdbRecord& rec = records[i];
-      PutBig32(out, static_cast<uint32_t>(offset));
-      out.push_back(rec.attributes);
-      out.push_back(static_cast<uint8_t>(rec.uniqueId >> 16));
-      PutBig16(out, static_cast<uint16_t>(rec.uniqueId));
+      StoreBig32(entry, static_cast<uint32_t>(offset));
+      entry[4] = rec.attributes;
+      entry[5] = static_cast<uint8_t>(rec.uniqueId >> 16);
+      StoreBig16(entry + 6, static_cast<uint16_t>(rec.uniqueId));
       offset += static_cast<uint32_t>(rec.length);
+      entry += kRecordEntrySize;
     }
   }
   *fits = offset <= UINT32_MAX;
