@@ -117,6 +117,7 @@ struct EmulatorSubstitute::Connection {
   int number = 0;
   netsock::Socket sock = netsock::kInvalidSocket;
   std::thread thread;
+  std::atomic<bool> finished{false};  // its thread has nothing left to do
 };
 
 uint32_t ReceivedParam::Number() const {
@@ -303,6 +304,7 @@ void EmulatorSubstitute::ListenLoop(Listener* listener) {
     netsock::Socket accepted = AcceptConnection(listener->sock);
     if (accepted == netsock::kInvalidSocket) continue;
     std::lock_guard<std::mutex> lock(mutex);
+    JoinFinishedLocked();
     auto connection = std::make_unique<Connection>();
     connection->port = listener->port;
     connection->number = ++connectionCount;
@@ -337,6 +339,18 @@ void EmulatorSubstitute::ServeConnection(Connection* connection) {
     if (!Answer(connection, request, fault)) break;
   }
   netsock::CloseSocket(connection->sock);
+  connection->finished = true;
+}
+
+// Joins and forgets the connections whose threads are done, so that a long run
+// of short connections doesn't pile up threads. Their threads take no lock
+// after finishing, so joining them under the lock can't wait on it.
+void EmulatorSubstitute::JoinFinishedLocked() {
+  auto done = std::partition(connections.begin(), connections.end(),
+                             [](const std::unique_ptr<Connection>& c) { return !c->finished; });
+  for (auto it = done; it != connections.end(); ++it)
+    (*it)->thread.join();
+  connections.erase(done, connections.end());
 }
 
 bool EmulatorSubstitute::ReadRequest(Connection* connection, Bytes* packet, bool* peerEnded) {

@@ -190,6 +190,7 @@ class EmulatorSubstitute {
   struct Listener;
 
   void ListenLoop(Listener* listener);
+  void JoinFinishedLocked();
   void ServeConnection(Connection* connection);
   bool ReadRequest(Connection* connection, std::vector<uint8_t>* packet, bool* peerEnded);
   ReceivedRequest Record(const Connection& connection, const std::vector<uint8_t>& packet);

@@ -20,7 +20,7 @@ netsock::Socket ListenLoopback(uint16_t port) {
   address.sin_addr.s_addr = inet_addr("127.0.0.1");
   address.sin_port = htons(port);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      listen(fd, 16) != 0) {
+      listen(fd, SOMAXCONN) != 0) {
     close(fd);
     return netsock::kInvalidSocket;
   }

@@ -16,7 +16,7 @@ netsock::Socket ListenLoopback(uint16_t port) {
   address.sin_addr.s_addr = inet_addr("127.0.0.1");
   address.sin_port = htons(port);
   if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      listen(s, 16) != 0) {
+      listen(s, SOMAXCONN) != 0) {
     closesocket(s);
     return netsock::kInvalidSocket;
   }
