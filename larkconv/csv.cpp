@@ -1,7 +1,9 @@
 #include "csv.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
+#include <cstring>
 
 namespace {
 
@@ -23,14 +25,14 @@ int32_t ParseInt32(const std::string& text) {
   return static_cast<int32_t>(negative ? -magnitude : magnitude);
 }
 
-std::string DoubleQuotes(const std::string& text) {
-  std::string doubled;
-  doubled.reserve(text.size());
-  for (char c : text) {
-    doubled.push_back(c);
-    if (c == '"') doubled.push_back('"');
-  }
-  return doubled;
+constexpr size_t kReadBlock = 64 * 1024;
+
+// The first position from pos in text that holds stop, a line feed or a zero
+// byte, or text.size(): where a field or a quoted run of plain text ends.
+size_t FindStop(const std::string& text, size_t pos, char stop) {
+  while (pos < text.size() && text[pos] != stop && text[pos] != '\n' && text[pos] != '\0')
+    ++pos;
+  return pos;
 }
 
 }  // namespace
@@ -41,6 +43,7 @@ CsvFile::~CsvFile() {
 
 bool CsvFile::Open(const std::string& path, const char* mode) {
   Close();
+  readPos = readEnd = 0;
   stream = std::fopen(path.c_str(), mode);
   return stream != nullptr;
 }
@@ -48,10 +51,15 @@ bool CsvFile::Open(const std::string& path, const char* mode) {
 bool CsvFile::ReadLine() {
   if (!stream) return false;
   std::string next;
-  int c;
-  while ((c = std::getc(stream)) != EOF) {
-    next.push_back(static_cast<char>(c));
-    if (c == '\n') break;
+  for (;;) {
+    if (readPos == readEnd && !FillReadBuffer()) break;
+    const char* start = readBuffer.get() + readPos;
+    const size_t available = readEnd - readPos;
+    const char* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+    const size_t take = newline ? static_cast<size_t>(newline - start) + 1 : available;
+    next.append(start, take);
+    readPos += take;
+    if (newline) break;
   }
   if (next.empty() || std::ferror(stream)) return false;
   size_t size = next.size();
@@ -59,6 +67,14 @@ bool CsvFile::ReadLine() {
   line.swap(next);
   cursor = 0;
   return true;
+}
+
+// Reads the next block of the stream; false at its end or on a read error.
+bool CsvFile::FillReadBuffer() {
+  if (!readBuffer) readBuffer = std::make_unique<char[]>(kReadBlock);
+  readPos = 0;
+  readEnd = std::fread(readBuffer.get(), 1, kReadBlock, stream);
+  return readEnd > 0;
 }
 
 char CsvFile::CharAtCursor() const {
@@ -75,21 +91,22 @@ std::string CsvFile::ReadField() {
   if (CharAtCursor() == '"') {
     ++cursor;
     for (;;) {
-      char c = CharAtCursor();
+      // Plain text up to a quote, the line feed, or the line's end or zero byte.
+      const size_t stop = FindStop(line, cursor, '"');
+      field.append(line, cursor, stop - cursor);
+      cursor = stop;
+      const char c = CharAtCursor();
       if (c == '\0') break;
       ++cursor;
       if (c == '\n') break;
-      if (c == '"') {
-        if (CharAtCursor() != '"') break;
-        ++cursor;
-      }
-      field.push_back(c);
+      if (CharAtCursor() != '"') break;  // the closing quote
+      ++cursor;
+      field.push_back('"');
     }
   }
-  for (char c = CharAtCursor(); c != ',' && c != '\n' && c != '\0'; c = CharAtCursor()) {
-    field.push_back(c);
-    ++cursor;
-  }
+  const size_t end = FindStop(line, cursor, ',');
+  field.append(line, cursor, end - cursor);
+  cursor = end;
   if (CharAtCursor() != '\0') ++cursor;
   return field;
 }
@@ -98,25 +115,41 @@ int32_t CsvFile::ReadIntField() {
   return ParseInt32(ReadField());
 }
 
+// Opens the next field: a comma after an earlier field, then the quote.
+void CsvFile::StartField() {
+  if (!line.empty()) line += ',';
+  line += '"';
+}
+
 bool CsvFile::AppendInt(int32_t value) {
-  char field[16];
-  std::snprintf(field, sizeof field, ",\"%d\"", static_cast<int>(value));
-  line += line.empty() ? field + 1 : field;
+  char digits[16];
+  char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  StartField();
+  line.append(digits, static_cast<size_t>(end - digits));
+  line += '"';
   return true;
 }
 
-bool CsvFile::AppendText(std::string text) {
-  size_t zero = text.find('\0');
-  if (zero != std::string::npos) text.resize(zero);
-  std::string field = ",\"" + DoubleQuotes(text) + "\"";
-  line.append(field, line.empty() ? 1 : 0, std::string::npos);
+bool CsvFile::AppendText(const std::string& text) {
+  StartField();
+  // The text ends at its first zero byte; each quote in it is doubled.
+  const char* p = text.data();
+  const char* end = p + std::min(text.find('\0'), text.size());
+  while (const char* quote =
+             static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(end - p)))) {
+    line.append(p, static_cast<size_t>(quote + 1 - p));
+    line += '"';
+    p = quote + 1;
+  }
+  line.append(p, static_cast<size_t>(end - p));
+  line += '"';
   return true;
 }
 
 bool CsvFile::WriteLine() {
   if (stream) {
+    line += '\n';
     std::fwrite(line.data(), 1, line.size(), stream);
-    std::fputc('\n', stream);
   }
   line.clear();
   return true;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 /// One CSV text file and its current line: read line by line and split into
@@ -24,7 +25,7 @@ class CsvFile {
   int32_t ReadIntField();
 
   bool AppendInt(int32_t value);
-  bool AppendText(std::string text);
+  bool AppendText(const std::string& text);
   bool WriteLine();
 
   // True when a read of the stream has failed (not merely reached its end).
@@ -36,8 +37,14 @@ class CsvFile {
 
  private:
   char CharAtCursor() const;
+  void StartField();
+  bool FillReadBuffer();
 
   std::string line;  // a zero byte in a read line ends it, as the end does
   size_t cursor = 0;
   FILE* stream = nullptr;
+  // ReadLine takes the stream in blocks: the block and its unread part.
+  std::unique_ptr<char[]> readBuffer;
+  size_t readPos = 0;
+  size_t readEnd = 0;
 };

@@ -230,6 +230,7 @@ bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& forma
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format) {
   RecordFormat fields(format);
   std::vector<uint8_t> bytes;
+  bytes.reserve(csv.Line().size());  // a row's record is seldom longer than its text
   FieldKind kind;
   int32_t size;
   while (fields.NextField(kind, size) && !csv.AtLineEnd()) {

@@ -81,7 +81,7 @@ bool LoadWhole(FILE* file, std::unique_ptr<uint8_t[]>* data, size_t* size) {
   int64_t length = filesys::FileLength(file);
   if (length < 0 || static_cast<uint64_t>(length) > SIZE_MAX) return false;
   *size = static_cast<size_t>(length);
-  *data = std::make_unique<uint8_t[]>(*size);
+  data->reset(new uint8_t[*size]);  // not zero-filled: fread overwrites it whole
   return std::fread(data->get(), 1, *size, file) == *size;
 }
 
@@ -157,6 +157,11 @@ void PdbDatabase::Parse(std::unique_ptr<uint8_t[]> file, size_t size) {
   auto offsetOf = [&](size_t i) { return Big32At(entry(i) + (readResourceDb ? 6 : 0)); };
   std::vector<PdbRecord> readRecords;
   std::vector<PdbResource> readResources;
+  if (readResourceDb) {
+    readResources.reserve(n);
+  } else {
+    readRecords.reserve(n);
+  }
   for (size_t i = 0; i < n; ++i) {
     uint64_t start = offsetOf(i);
     uint64_t end = i + 1 < n ? offsetOf(i + 1) : size;
