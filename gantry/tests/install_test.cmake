@@ -1,7 +1,7 @@
 # Installs gantry from a build tree into a fresh prefix, builds a small host
 # against it with find_package(gantry), and runs the host and the installed
 # gantry-host with no emulator listening.
-# cmake -DBUILD_DIR= -DWORK_DIR= -DHOST_SOURCE= -DGENERATOR= -DCXX= -DCONFIG=
+# cmake -DBUILD_DIR= -DWORK_DIR= -DHOST_SOURCE= -DGENERATOR= -DCXX= -DCXX_FLAGS= -DCONFIG=
 #       -DBINDIR= -DLIBDIR= -DINCLUDEDIR= -DHOST_EXE_SUFFIX= -P install_test.cmake
 
 function(run)
@@ -32,8 +32,11 @@ foreach(file IN ITEMS "${INCLUDEDIR}/gantry.h" "${LIBDIR}/cmake/gantry/gantryCon
   endif()
 endforeach()
 
+# The host gets the build's own compiler flags: a sanitized library needs a
+# sanitized program.
 run("${CMAKE_COMMAND}" -S "${HOST_SOURCE}" -B "${WORK_DIR}/host" -G "${GENERATOR}"
-    "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_BUILD_TYPE=${CONFIG}")
+    "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
+    "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_BUILD_TYPE=${CONFIG}")
 run("${CMAKE_COMMAND}" --build "${WORK_DIR}/host" --config "${CONFIG}")
 file(GLOB_RECURSE host "${WORK_DIR}/host/install_host${HOST_EXE_SUFFIX}")
 if(NOT host)
