@@ -138,6 +138,13 @@ bool PdbDatabase::Read(const std::string& path) {
   return true;
 }
 
+void PdbDatabase::ReadMemory(const uint8_t* bytes, size_t size) {
+  Clear();
+  std::unique_ptr<uint8_t[]> copy(new uint8_t[size]);
+  if (size > 0) std::memcpy(copy.get(), bytes, size);
+  Parse(std::move(copy), size);
+}
+
 // Takes the image apart. Every count, offset and length is checked against
 // the file before use; a file they do not fit throws std::bad_alloc.
 void PdbDatabase::Parse(std::unique_ptr<uint8_t[]> file, size_t size) {

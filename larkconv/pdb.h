@@ -59,6 +59,9 @@ class PdbDatabase {
   // False when the file cannot be opened or read. A file whose count, offsets
   // or lengths do not fit inside it throws std::bad_alloc, before allocating.
   bool Read(const std::string& path);
+  // Reads the image from the bytes of a whole PDB file held in memory, as
+  // Read does from a file, keeping its own copy of them.
+  void ReadMemory(const uint8_t* bytes, size_t size);
   // Writes a temporary file beside the destination and renames it over the
   // destination once every byte is written; false on any failure, in which
   // case the destination is untouched and no temporary file is left.
