@@ -50,21 +50,22 @@ bool CsvFile::Open(const std::string& path, const char* mode) {
 
 bool CsvFile::ReadLine() {
   if (!stream) return false;
-  std::string next;
+  nextLine.clear();
   for (;;) {
     if (readPos == readEnd && !FillReadBuffer()) break;
     const char* start = readBuffer.get() + readPos;
     const size_t available = readEnd - readPos;
     const char* newline = static_cast<const char*>(std::memchr(start, '\n', available));
     const size_t take = newline ? static_cast<size_t>(newline - start) + 1 : available;
-    next.append(start, take);
+    nextLine.append(start, take);
     readPos += take;
     if (newline) break;
   }
-  if (next.empty() || std::ferror(stream)) return false;
-  size_t size = next.size();
-  if (size >= 2 && next[size - 2] == '\r' && next[size - 1] == '\n') next.erase(size - 2, 1);
-  line.swap(next);
+  if (nextLine.empty() || std::ferror(stream)) return false;
+  size_t size = nextLine.size();
+  if (size >= 2 && nextLine[size - 2] == '\r' && nextLine[size - 1] == '\n')
+    nextLine.erase(size - 2, 1);
+  line.swap(nextLine);
   cursor = 0;
   return true;
 }

@@ -40,7 +40,8 @@ class CsvFile {
   void StartField();
   bool FillReadBuffer();
 
-  std::string line;  // a zero byte in a read line ends it, as the end does
+  std::string line;      // a zero byte in a read line ends it, as the end does
+  std::string nextLine;  // where ReadLine reads, keeping its storage from line to line
   size_t cursor = 0;
   FILE* stream = nullptr;
   // ReadLine takes the stream in blocks: the block and its unread part.

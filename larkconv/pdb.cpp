@@ -291,7 +291,7 @@ bool PdbDatabase::AppendRecord(const PdbRecord& record) {
 }
 
 const uint8_t* PdbDatabase::Keep(const uint8_t* bytes, size_t length) {
-  auto buffer = std::make_unique<uint8_t[]>(length);
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[length]);  // filled by the copy below
   if (length > 0) std::memcpy(buffer.get(), bytes, length);
   buffers.push_back(std::move(buffer));
   return buffers.back().get();
