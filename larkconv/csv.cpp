@@ -44,7 +44,10 @@ CsvFile::~CsvFile() {
 bool CsvFile::Open(const std::string& path, const char* mode) {
   Close();
   readPos = readEnd = 0;
-  stream = std::fopen(path.c_str(), mode);
+  // A file is read in binary: ReadLine drops the CR of a CR LF itself, while
+  // Windows' text mode would take the first Ctrl-Z byte for the end of the file.
+  const bool reading = std::strcmp(mode, "r") == 0;
+  stream = std::fopen(path.c_str(), reading ? "rb" : mode);
   return stream != nullptr;
 }
 

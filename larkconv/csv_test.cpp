@@ -28,7 +28,7 @@ class CsvTest : public ::testing::Test {
 
   std::string Written() {
     csv.Close();
-    return ReadFileText(dir / "out.csv");
+    return ReadTextFile(dir / "out.csv");
   }
 
   ScratchDir dir;
@@ -156,16 +156,7 @@ TEST_F(CsvTest, FailuresAreReportedByResults) {
   EXPECT_FALSE(csv.ReadLine());  // not open
   EXPECT_FALSE(csv.Open((dir / "missing.csv").string(), "r"));
   EXPECT_FALSE(csv.Open((dir / "no-dir/out.csv").string(), "w"));
-
-  ASSERT_TRUE(csv.Open(dir.Path().string(), "r"));  // a directory opens but cannot be read
-  EXPECT_FALSE(csv.ReadLine());
-  EXPECT_TRUE(csv.ReadFailed());
-
-  ASSERT_TRUE(csv.Open("/dev/full", "w"));
-  csv.AppendText(std::string(10000, 'x'));
-  EXPECT_TRUE(csv.WriteLine());
-  EXPECT_FALSE(csv.Close());
-  EXPECT_TRUE(csv.Close());  // nothing left open
+  // Directories and full devices differ by platform: csv_files_*_test.cpp.
 }
 
 }  // namespace

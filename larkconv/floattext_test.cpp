@@ -380,7 +380,10 @@ uint32_t ReferenceBits(std::string text) {
   for (char& c : text) {
     if (c == 'd' || c == 'D') c = 'e';
   }
-  const double d = std::strtod(text.c_str(), nullptr);
+  char* end = nullptr;
+  const double d = std::strtod(text.c_str(), &end);
+  // No conversion gives zero; MinGW's strtod makes it -0 for "-.".
+  if (end == text.c_str()) return 0;
   const double limit = std::ldexp(2.0 - std::ldexp(1.0, -24), 127);  // last float midpoint
   if (std::fabs(d) >= limit) return d < 0 ? 0xFF800000u : 0x7F800000u;
   return BitsOf(static_cast<float>(d));

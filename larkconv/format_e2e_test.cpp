@@ -2,53 +2,23 @@
 // checks the conversions by format string, in both directions.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 
 #include "format_testing.h"
 #include "pdb.h"
 #include "pdb_testing.h"
+#include "program_run.h"
 
 using namespace pdbtesting;
 
 namespace {
 
-/// What one run of the program left: its standard output and exit status.
-/// Returned by Larkconv for the tests to check.
-struct Outcome {
-  std::string out;
-  int status = -1;  // the exit status, or -1 when it did not exit normally
-};
+using Outcome = programrun::Outcome;
+using programrun::kFailedStatus;
 
 Outcome Larkconv(const fs::path& dir, const std::vector<std::string>& args) {
-  std::vector<char*> argv{const_cast<char*>(LARKCONV_EXE)};
-  for (const std::string& a : args)
-    argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], STDOUT_FILENO);
-    close(fds[0]);
-    close(fds[1]);
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    execv(LARKCONV_EXE, argv.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  Outcome outcome;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
-    outcome.out.append(buffer, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return outcome;
+  return programrun::Run(LARKCONV_EXE, dir, args);
 }
 
 Bytes B(std::initializer_list<int> bytes) {
@@ -119,7 +89,7 @@ TEST_F(FormatE2e, PdbToCsvEveryFieldKind) {
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.status, 0);
   // The short record yields its whole fields only; the empty one an empty line.
-  EXPECT_EQ(ReadFileText(dir / "out.csv"), std::string(kEveryKindRow) + "\"1\",\"515\"\n\n");
+  EXPECT_EQ(ReadTextFile(dir / "out.csv"), std::string(kEveryKindRow) + "\"1\",\"515\"\n\n");
 }
 
 TEST_F(FormatE2e, CsvToPdbEveryFieldKind) {
@@ -143,7 +113,7 @@ TEST_F(FormatE2e, CsvFieldsFromOtherProgramsConvert) {
 TEST_F(FormatE2e, RangeSelectsRecordsAndRows) {
   WriteFileBytes(dir / "in.pdb", BuildPdb(Database({B({1}), B({2}), B({3}), B({4})})));
   EXPECT_EQ(Larkconv(dir.Path(), {"-pdb", "-r1-2", "b", "in.pdb", "out.csv"}).status, 0);
-  EXPECT_EQ(ReadFileText(dir / "out.csv"), "\"2\"\n\"3\"\n");
+  EXPECT_EQ(ReadTextFile(dir / "out.csv"), "\"2\"\n\"3\"\n");
   WriteFileText(dir / "in.csv", "1\n2\n3\n4\n");
   EXPECT_EQ(Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r2-", "w", "in.csv", "out.pdb"}).status,
             0);
@@ -155,12 +125,12 @@ TEST_F(FormatE2e, FormatFaultsEndTheRun) {
   // The first record is too short to reach the fault, the second reaches it.
   Outcome run = Larkconv(dir.Path(), {"-pdb", "bi.x", "in.pdb", "out.csv"});
   EXPECT_EQ(run.out, "ZelError: invalid format string\n");
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(ReadFileText(dir / "out.csv"), "\"1\"\n");
+  EXPECT_EQ(run.status, kFailedStatus);
+  EXPECT_EQ(ReadTextFile(dir / "out.csv"), "\"1\"\n");
 
   run = Larkconv(dir.Path(), {"-pdb", "", "in.pdb", "out.csv"});
   EXPECT_EQ(run.out, "ZelError: missing format specifier\n");
-  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.status, kFailedStatus);
 
   run = Larkconv(dir.Path(), {"-pdb", "0b", "in.pdb", "out.csv"});
   EXPECT_EQ(run.out, "ZelError: invalid format string\n");
@@ -168,7 +138,7 @@ TEST_F(FormatE2e, FormatFaultsEndTheRun) {
   WriteFileText(dir / "in.csv", "1\n2\n");
   run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "b(i", "in.csv", "out.pdb"});
   EXPECT_EQ(run.out, "ZelError: invalid format string\n");
-  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.status, kFailedStatus);
   EXPECT_FALSE(fs::exists(dir / "out.pdb"));
 
   // No row selected: the format is never read.

@@ -135,7 +135,7 @@ class ConverterTest : public ::testing::Test {
       r.bytes = record.data();
       EXPECT_TRUE(RecordToRow(r, csv, format));
     }
-    return ReadFileText(CsvPath());
+    return ReadTextFile(CsvPath());
   }
 
   // The records RowToRecord appends for each line of text.

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,13 @@ inline std::string ReadFileText(const fs::path& path) {
   return std::string(b.begin(), b.end());
 }
 
+// A file read in text mode, as a program of the platform reads text: its
+// lines end in "\n" everywhere, though Windows writes "\r\n".
+inline std::string ReadTextFile(const fs::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 inline void WriteFileBytes(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -144,9 +152,16 @@ inline void WriteFileText(const fs::path& path, const std::string& text) {
 /// A fresh, empty directory removed with its contents at the end of a test.
 class ScratchDir {
  public:
+  // Made under a random name that no other directory has (creating a
+  // directory fails where one exists), as mkdtemp does, on every platform.
   ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "larkconv-test-XXXXXX").string();
-    path_ = mkdtemp(&pattern[0]) ? fs::path(pattern) : fs::path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      fs::path candidate =
+          fs::temp_directory_path() / ("larkconv-test-" + std::to_string(random()));
+      std::error_code ec;
+      if (fs::create_directory(candidate, ec)) path_ = candidate;
+    }
   }
   ~ScratchDir() {
     std::error_code ec;

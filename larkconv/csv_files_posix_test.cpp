@@ -1,0 +1,30 @@
+// How CsvFile reports what POSIX file systems do: a directory opens but
+// cannot be read, and a full device fails the write at the latest at close.
+
+#include <gtest/gtest.h>
+
+#include "csv.h"
+#include "pdb_testing.h"
+
+using namespace pdbtesting;
+
+namespace {
+
+TEST(CsvFilesTest, ADirectoryOpensButCannotBeRead) {
+  ScratchDir dir;
+  CsvFile csv;
+  ASSERT_TRUE(csv.Open(dir.Path().string(), "r"));
+  EXPECT_FALSE(csv.ReadLine());
+  EXPECT_TRUE(csv.ReadFailed());
+}
+
+TEST(CsvFilesTest, AFullDeviceFailsTheWrite) {
+  CsvFile csv;
+  ASSERT_TRUE(csv.Open("/dev/full", "w"));
+  csv.AppendText(std::string(10000, 'x'));
+  EXPECT_TRUE(csv.WriteLine());
+  EXPECT_FALSE(csv.Close());
+  EXPECT_TRUE(csv.Close());  // nothing left open
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+// Runs the built larkconv program to show that a CSV file is a text file of
+// the platform: its lines end the way a text-mode stream writes them ("\r\n"
+// on Windows, "\n" elsewhere) and such a file converts back to the same records.
+
+#include <gtest/gtest.h>
+
+#include "pdb.h"
+#include "pdb_testing.h"
+#include "program_run.h"
+
+using namespace pdbtesting;
+
+namespace {
+
+Bytes Record(std::initializer_list<uint8_t> number, const std::string& text) {
+  Bytes out(number);
+  out.insert(out.end(), text.begin(), text.end());
+  out.push_back(0);
+  return out;
+}
+
+std::vector<Bytes> RecordsOf(const fs::path& path) {
+  PdbDatabase db;
+  EXPECT_TRUE(db.Read(path.string()));
+  std::vector<Bytes> records;
+  for (int32_t i = 0; i < db.RecordCount(); ++i) {
+    const PdbRecord* r = db.RecordAt(static_cast<uint32_t>(i));
+    records.emplace_back(r->bytes, r->bytes + r->length);
+  }
+  return records;
+}
+
+programrun::Outcome Larkconv(const ScratchDir& dir, const std::vector<std::string>& args) {
+  return programrun::Run(LARKCONV_EXE, dir.Path(), args);
+}
+
+TEST(TextMode, CsvLinesEndAsThePlatformWritesTextAndConvertBack) {
+  ScratchDir dir;
+  const std::vector<Bytes> records = {Record({0, 1}, "one"), Record({0xFF, 0xFE}, "two, three"),
+                                      Record({0x12, 0x34}, "say \"four\"")};
+  TestPdb pdb;
+  for (const Bytes& r : records)
+    pdb.records.push_back({r});
+  WriteFileBytes(dir / "in.pdb", BuildPdb(pdb));
+
+  programrun::Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 0);
+  const std::string end = programrun::kTextLineEnd;
+  const std::string lines =
+      "\"1\",\"one\"" + end + "\"-2\",\"two, three\"" + end + "\"4660\",\"say \"\"four\"\"\"" + end;
+  EXPECT_EQ(ReadFileText(dir / "out.csv"), lines);
+
+  run = Larkconv(dir, {"-csv", "-c", "Test", "i2sz", "out.csv", "back.pdb"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(RecordsOf(dir / "back.pdb"), records);
+
+  // Appending writes its lines the same way.
+  run = Larkconv(dir, {"-pdb", "-a", "-r2", "i2sz", "in.pdb", "out.csv"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFileText(dir / "out.csv"), lines + "\"4660\",\"say \"\"four\"\"\"" + end);
+}
+
+// Text moves byte for byte: a Ctrl-Z, which Windows' text mode takes for the
+// end of a file, or a lone CR inside a field is data like any other byte.
+TEST(TextMode, ControlBytesInTextConvertBack) {
+  ScratchDir dir;
+  const std::vector<Bytes> records = {Record({0, 1},
+                                             "a\x1A"
+                                             "b"),
+                                      Record({0, 2}, "c\rd\r"), Record({0, 3}, "\x1A"),
+                                      Record({0, 4}, "after")};
+  TestPdb pdb;
+  for (const Bytes& r : records)
+    pdb.records.push_back({r});
+  WriteFileBytes(dir / "in.pdb", BuildPdb(pdb));
+
+  programrun::Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
+  EXPECT_EQ(run.status, 0);
+  run = Larkconv(dir, {"-csv", "-c", "Test", "i2sz", "out.csv", "back.pdb"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(RecordsOf(dir / "back.pdb"), records);
+}
+
+}  // namespace
