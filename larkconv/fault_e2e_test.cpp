@@ -1,0 +1,231 @@
+// File-system faults through the built larkconv: writes refused at a file
+// size limit, an unwritable destination directory, a destination or source
+// that is a directory, an unreadable source, and the program killed while it
+// writes a large PDB. Whatever happens, the destination PDB is either the
+// complete new file or the untouched old one, and a clean failure leaves no
+// temporary file behind.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "fault_testing.h"
+#include "pdb.h"
+
+using namespace faulttesting;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+// A record database of n records of the given size, record i filled with i.
+Bytes Database(int n, size_t size) {
+  TestPdb p;
+  for (int i = 0; i < n; ++i)
+    p.records.push_back({Bytes(size, static_cast<uint8_t>(i))});
+  return BuildPdb(p);
+}
+
+std::vector<Bytes> RecordsOf(const Bytes& file) {
+  PdbDatabase db;
+  db.ReadMemory(file.data(), file.size());
+  std::vector<Bytes> records;
+  for (int32_t i = 0; i < db.RecordCount(); ++i) {
+    const PdbRecord* rec = db.RecordAt(static_cast<uint32_t>(i));
+    records.emplace_back(rec->bytes, rec->bytes + rec->length);
+  }
+  return records;
+}
+
+class FaultTest : public ::testing::Test {
+ protected:
+  Ending Run(const std::vector<std::string>& args, const Limits& limits = Limits()) {
+    Ending r = RunLarkconv(dir.Path(), args, limits);
+    EXPECT_EQ(r.signal, 0) << "killed by signal " << r.signal;
+    return r;
+  }
+
+  void ExpectFailure(const Ending& r, const std::string& message) {
+    EXPECT_EQ(r.out, "ZelError: " + message + "\n");
+    EXPECT_EQ(r.status, 255);
+  }
+
+  // As root, whether a child that dropped the permission override is really
+  // refused a file that is not writable for it; always true for other users.
+  bool PermissionsBind() {
+    fs::create_directory(dir / "probe");
+    fs::permissions(dir / "probe", fs::perms::owner_read | fs::perms::owner_exec);
+    pid_t pid = fork();
+    if (pid == 0) {
+      bool refused = DropPermissionOverride() &&
+                     open((dir / "probe" / "f").c_str(), O_CREAT | O_WRONLY, 0644) < 0;
+      _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    fs::remove_all(dir / "probe");
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
+  MemoryScratchDir dir;
+};
+
+TEST_F(FaultTest, RefusedWritesLeaveTheDestinationAsItWas) {
+  const Bytes old = Database(3, 4);  // 114 bytes
+  const size_t full = old.size() + 8 + 1;
+  WriteFileText(dir / "in.csv", "9\n");
+  for (rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{77}, rlim_t{78}, rlim_t{110}, full - 1}) {
+    SCOPED_TRACE("file size limit " + std::to_string(limit));
+    WriteFileBytes(dir / "dest.pdb", old);
+    Limits limits;
+    limits.fileSize = limit;
+    ExpectFailure(Run({"-csv", "-a", "b", "in.csv", "dest.pdb"}, limits), "unable to write pdb");
+    EXPECT_EQ(ReadFileBytes(dir / "dest.pdb"), old);
+    EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "in.csv"}));
+  }
+  for (rlim_t limit : {rlim_t{0}, rlim_t{78}, rlim_t{78 + 8}}) {  // the new file has 87 bytes
+    Limits limits;
+    limits.fileSize = limit;
+    ExpectFailure(Run({"-csv", "-c", "Lark", "b", "in.csv", "new.pdb"}, limits),
+                  "unable to write pdb");
+    EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "in.csv"}));
+  }
+  // Room for exactly the new file: it is written whole.
+  Limits room;
+  room.fileSize = full;
+  Ending r = Run({"-csv", "-a", "b", "in.csv", "dest.pdb"}, room);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 0);
+  Bytes written = ReadFileBytes(dir / "dest.pdb");
+  EXPECT_EQ(written.size(), full);
+  EXPECT_EQ(RecordsOf(written).back(), Bytes{9});
+
+  WriteFileBytes(dir / "src.pdb", Database(50, 10));
+  for (rlim_t limit : {rlim_t{0}, rlim_t{100}}) {
+    Limits limits;
+    limits.fileSize = limit;
+    ExpectFailure(Run({"-pdb", "b(b)", "src.pdb", "out.csv"}, limits), "unable to write dest csv");
+  }
+}
+
+TEST_F(FaultTest, UnwritableDestinationDirectory) {
+  if (!PermissionsBind()) GTEST_SKIP() << "root's permission override could not be dropped";
+  const Bytes old = Database(2, 3);
+  fs::create_directory(dir / "ro");
+  WriteFileBytes(dir / "ro" / "dest.pdb", old);
+  WriteFileText(dir / "in.csv", "1\n2\n");
+  fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec |
+                                  fs::perms::group_read | fs::perms::others_read);
+  Limits bound;
+  bound.noPermissionOverride = true;
+  ExpectFailure(Run({"-csv", "-a", "b", "in.csv", "ro/dest.pdb"}, bound), "unable to write pdb");
+  ExpectFailure(Run({"-csv", "-c", "Lark", "b", "in.csv", "ro/new.pdb"}, bound),
+                "unable to write pdb");
+  fs::permissions(dir / "ro", fs::perms::owner_all);
+  EXPECT_EQ(ReadFileBytes(dir / "ro" / "dest.pdb"), old);
+  EXPECT_TRUE(TempFilesIn(dir / "ro").empty());
+  EXPECT_EQ(fs::directory_iterator(dir / "ro")->path().filename(), "dest.pdb");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "ro"), fs::directory_iterator()), 1);
+}
+
+TEST_F(FaultTest, DestinationThatIsADirectory) {
+  fs::create_directory(dir / "dest.pdb");
+  WriteFileText(dir / "dest.pdb" / "kept", "kept");
+  fs::create_directory(dir / "out.csv");
+  WriteFileText(dir / "in.csv", "1\n");
+  WriteFileBytes(dir / "src.pdb", Database(2, 3));
+
+  ExpectFailure(Run({"-csv", "-c", "Lark", "b", "in.csv", "dest.pdb"}), "unable to write pdb");
+  ExpectFailure(Run({"-csv", "-a", "b", "in.csv", "dest.pdb"}), "unable to read dest pdb");
+  ExpectFailure(Run({"-pdb", "b", "src.pdb", "out.csv"}), "unable to open dest csv");
+  EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "in.csv", "out.csv", "src.pdb"}));
+  EXPECT_EQ(ReadFileText(dir / "dest.pdb" / "kept"), "kept");
+  EXPECT_TRUE(fs::is_empty(dir / "out.csv"));
+}
+
+TEST_F(FaultTest, SourceThatIsADirectoryOrUnreadable) {
+  const Bytes old = Database(2, 3);
+  WriteFileBytes(dir / "dest.pdb", old);
+  fs::create_directory(dir / "folder");
+  ExpectFailure(Run({"-pdb", "b", "folder", "out.csv"}), "unable to read source pdb");
+  ExpectFailure(Run({"-csv", "-a", "b", "folder", "dest.pdb"}), "unable to read source csv");
+  ExpectFailure(Run({"-csv", "-c", "Lark", "b", "folder", "new.pdb"}), "unable to read source csv");
+  EXPECT_EQ(ReadFileBytes(dir / "dest.pdb"), old);
+  EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "folder"}));
+
+  if (!PermissionsBind()) GTEST_SKIP() << "root's permission override could not be dropped";
+  WriteFileBytes(dir / "secret.pdb", old);
+  WriteFileText(dir / "secret.csv", "1\n");
+  fs::permissions(dir / "secret.pdb", fs::perms::none);
+  fs::permissions(dir / "secret.csv", fs::perms::none);
+  Limits bound;
+  bound.noPermissionOverride = true;
+  ExpectFailure(Run({"-pdb", "b", "secret.pdb", "out.csv"}, bound), "unable to read source pdb");
+  ExpectFailure(Run({"-csv", "-a", "b", "secret.csv", "dest.pdb"}, bound),
+                "unable to read source csv");
+  WriteFileText(dir / "in.csv", "1\n");
+  ExpectFailure(Run({"-csv", "-a", "b", "in.csv", "secret.pdb"}, bound), "unable to read dest pdb");
+  EXPECT_EQ(ReadFileBytes(dir / "dest.pdb"), old);
+  EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "folder", "in.csv", "secret.csv", "secret.pdb"}));
+}
+
+// Appends rows that make a PDB of about 50 MB and kills the program once the
+// temporary file has reached a given share of its final size. The destination
+// must then be the old file, or the new one whole if the kill came too late.
+TEST_F(FaultTest, KilledWhileWritingALargePdb) {
+  constexpr int kRows = 1000;
+  constexpr size_t kWidth = 50000;
+  const Bytes old = Database(3, 4);
+  std::string csv;
+  for (int i = 0; i < kRows; ++i)
+    csv += std::to_string(i) + "\n";
+  WriteFileText(dir / "in.csv", csv);
+  const std::vector<Bytes> oldRecords = RecordsOf(old);
+  const uint64_t finalSize = old.size() + 8 * kRows + kRows * kWidth;
+  const std::string format = "s" + std::to_string(kWidth);
+
+  int killedMidWrite = 0;
+  for (double share : {0.0, 0.5, 0.95}) {
+    SCOPED_TRACE("kill at " + std::to_string(share));
+    WriteFileBytes(dir / "dest.pdb", old);
+    int outFd = -1;
+    pid_t pid =
+        StartLarkconv(dir.Path(), {"-csv", "-a", format, "in.csv", "dest.pdb"}, Limits(), &outFd);
+    ASSERT_GT(pid, 0);
+    bool sawTemp = false;
+    for (auto start = std::chrono::steady_clock::now();
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(60);) {
+      Names temps = TempFilesIn(dir.Path());
+      std::error_code ec;
+      uint64_t size = temps.empty() ? 0 : fs::file_size(dir / temps[0], ec);
+      if (!ec && size > share * finalSize && !temps.empty()) {
+        sawTemp = true;
+        kill(pid, SIGKILL);
+        break;
+      }
+      if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // ended before the kill
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    FinishLarkconv(pid, outFd);
+
+    Bytes left = ReadFileBytes(dir / "dest.pdb");
+    std::printf("[ killed   ] at %.0f%%%s: %s\n", share * 100, sawTemp ? "" : " (too late)",
+                left == old ? "old file kept" : "new file in place");
+    if (left == old) {
+      killedMidWrite += sawTemp ? 1 : 0;
+    } else {
+      std::vector<Bytes> records = RecordsOf(left);
+      ASSERT_EQ(records.size(), oldRecords.size() + kRows) << "destination neither old nor new";
+      EXPECT_EQ(left.size(), finalSize);
+      EXPECT_TRUE(std::equal(oldRecords.begin(), oldRecords.end(), records.begin()));
+      EXPECT_EQ(Bytes(records.back().begin(), records.back().begin() + 5),
+                (Bytes{'1', '9', '9', '9', 0}));
+    }
+    for (const std::string& temp : TempFilesIn(dir.Path()))
+      fs::remove(dir / temp);  // a killed run cannot clean up after itself
+  }
+  EXPECT_GE(killedMidWrite, 1) << "no kill came while the file was being written";
+}
+
+}  // namespace
