@@ -97,7 +97,7 @@ std::string CsvFile::ReadField() {
     for (;;) {
       // Plain text up to a quote, the line feed, or the line's end or zero byte.
       const size_t stop = FindStop(line, cursor, '"');
-      field.append(line, cursor, stop - cursor);
+      field.append(line.data() + cursor, stop - cursor);
       cursor = stop;
       const char c = CharAtCursor();
       if (c == '\0') break;
@@ -109,7 +109,7 @@ std::string CsvFile::ReadField() {
     }
   }
   const size_t end = FindStop(line, cursor, ',');
-  field.append(line, cursor, end - cursor);
+  if (end > cursor) field.append(line.data() + cursor, end - cursor);
   cursor = end;
   if (CharAtCursor() != '\0') ++cursor;
   return field;
