@@ -26,6 +26,7 @@ int32_t ParseInt32(const std::string& text) {
 }
 
 constexpr size_t kReadBlock = 64 * 1024;
+constexpr size_t kWriteBuffer = 64 * 1024;  // a write call per few hundred lines
 
 // The first position from pos in text that holds stop, a line feed or a zero
 // byte, or text.size(): where a field or a quoted run of plain text ends.
@@ -48,6 +49,10 @@ bool CsvFile::Open(const std::string& path, const char* mode) {
   // Windows' text mode would take the first Ctrl-Z byte for the end of the file.
   const bool reading = std::strcmp(mode, "r") == 0;
   stream = std::fopen(path.c_str(), reading ? "rb" : mode);
+  if (stream && !reading) {
+    if (!writeBuffer) writeBuffer = std::make_unique<char[]>(kWriteBuffer);
+    std::setvbuf(stream, writeBuffer.get(), _IOFBF, kWriteBuffer);
+  }
   return stream != nullptr;
 }
 

@@ -48,4 +48,5 @@ class CsvFile {
   std::unique_ptr<char[]> readBuffer;
   size_t readPos = 0;
   size_t readEnd = 0;
+  std::unique_ptr<char[]> writeBuffer;  // the stream's buffer when writing
 };

@@ -19,6 +19,8 @@ constexpr uint16_t kAttrHidden = 0x0100;
 constexpr size_t kRecordEntrySize = 8;
 constexpr size_t kResourceEntrySize = 10;
 constexpr uint32_t kSecondsFrom1904To1970 = 2082844800u;
+constexpr size_t kKeepBlock = 64 * 1024;
+constexpr size_t kWriteBuffer = 64 * 1024;  // a write call per thousand 64-byte records
 
 uint16_t Big16At(const uint8_t* p) {
   uint16_t value = 0;
@@ -243,7 +245,9 @@ bool PdbDatabase::Write(const std::string& path) const {
   std::string target = filesys::ResolveTarget(path);
   if (!fits || !filesys::WritableOrAbsent(target)) return false;
   filesys::TempFile temp;
+  std::unique_ptr<char[]> buffer(new char[kWriteBuffer]);  // outlives the stream's fclose
   if (!filesys::CreateTempBeside(target, &temp)) return false;
+  std::setvbuf(temp.stream, buffer.get(), _IOFBF, kWriteBuffer);
 
   bool ok = WriteAll(temp.stream, head.data(), head.size());
   if (resourceDb) {
@@ -265,6 +269,8 @@ void PdbDatabase::Clear() {
   records.clear();
   resources.clear();
   buffers.clear();
+  keepNext = nullptr;
+  keepRoom = 0;
 }
 
 int32_t PdbDatabase::RecordCount() const {
@@ -290,11 +296,25 @@ bool PdbDatabase::AppendRecord(const PdbRecord& record) {
   return true;
 }
 
+// Small records are kept side by side in blocks of kKeepBlock bytes, so that
+// thousands of them cost a few allocations; a large one gets its own buffer.
 const uint8_t* PdbDatabase::Keep(const uint8_t* bytes, size_t length) {
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[length]);  // filled by the copy below
-  if (length > 0) std::memcpy(buffer.get(), bytes, length);
-  buffers.push_back(std::move(buffer));
-  return buffers.back().get();
+  uint8_t* kept;
+  if (length >= kKeepBlock / 4) {
+    buffers.emplace_back(new uint8_t[length]);
+    kept = buffers.back().get();
+  } else {
+    if (keepNext == nullptr || length > keepRoom) {
+      buffers.emplace_back(new uint8_t[kKeepBlock]);
+      keepNext = buffers.back().get();
+      keepRoom = kKeepBlock;
+    }
+    kept = keepNext;
+    keepNext += length;
+    keepRoom -= length;
+  }
+  if (length > 0) std::memcpy(kept, bytes, length);
+  return kept;
 }
 
 void PdbDatabase::SetName(const std::string& name) {

@@ -96,6 +96,8 @@ class PdbDatabase {
   std::vector<PdbResource> resources;
   std::vector<PdbRecord> records;
   std::vector<std::unique_ptr<uint8_t[]>> buffers;  // owns every record and resource
+  uint8_t* keepNext = nullptr;                      // the free end of the newest block Keep fills
+  size_t keepRoom = 0;                              // and the bytes left there
   std::vector<uint8_t> appInfo;   // the AppInfo block of a database read from a file
   std::vector<uint8_t> sortInfo;  // the SortInfo block likewise
   bool resourceDb = true;
