@@ -88,8 +88,17 @@ Outcome Run(const std::string& program, const std::filesystem::path& dir,
   startup.hStdError = InheritableStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process = {};
   std::string directory = dir.string();
-  BOOL started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                nullptr, directory.c_str(), &startup, &process);
+  // Wine now and then fails to start a process with an internal error under
+  // load; nothing has run then, so starting again is safe.
+  BOOL started = FALSE;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                             directory.c_str(), &startup, &process);
+    error = started ? 0 : GetLastError();
+    if (error != ERROR_INTERNAL_ERROR) break;
+    Sleep(100);
+  }
   CloseHandle(writeEnd);
   CloseHandle(startup.hStdInput);
   CloseHandle(startup.hStdError);
@@ -104,6 +113,8 @@ Outcome Run(const std::string& program, const std::filesystem::path& dir,
       outcome.status = static_cast<int>(code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+  } else {
+    outcome.out = "CreateProcess failed: error " + std::to_string(error) + "\n";
   }
   CloseHandle(readEnd);
   outcome.out = TextLines(outcome.out);
