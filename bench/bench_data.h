@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "bytes.h"
+
 namespace benchdata {
 
 // b w i2 i4 i1 c 2f s12 lz l7: 48 bytes, then the group i 2c w (8 bytes) twice.
@@ -35,9 +37,15 @@ class Mixer {
   uint64_t state;
 };
 
+// The low 1, 2 or 4 bytes of value, big-endian as in every record.
 inline void Put(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-  for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
-    out.push_back(static_cast<uint8_t>(value >> shift));
+  if (bytes == 1) {
+    out.push_back(static_cast<uint8_t>(value));
+  } else if (bytes == 2) {
+    PutBig16(out, static_cast<uint16_t>(value));
+  } else {
+    PutBig32(out, static_cast<uint32_t>(value));
+  }
 }
 
 // length characters of text, with the quote and the comma that CSV must escape
