@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "testing/emulator_substitute.h"
@@ -176,6 +177,13 @@ int main(int argc, char** argv) {
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(options.seconds);
   size_t printed = 0;
   while (!stopRequested && std::chrono::steady_clock::now() < end) {
+    if (options.quiet) {
+      // Nothing to print: forget the record, which would otherwise grow with
+      // every request for as long as the emulator runs.
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      emulator.ClearRecord();
+      continue;
+    }
     emulator.WaitForRequests(printed + 1, 100);
     std::vector<ReceivedRequest> requests = emulator.Requests();
     for (; printed < requests.size(); ++printed) {
