@@ -131,19 +131,25 @@ void CsvFile::StartField() {
 }
 
 bool CsvFile::AppendInt(int32_t value) {
-  char digits[16];
-  char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  StartField();
-  line.append(digits, static_cast<size_t>(end - digits));
-  line += '"';
+  // The comma, the quotes and at most eleven characters: ,"-2147483648"
+  char field[16] = {',', '"'};
+  char* end = std::to_chars(field + 2, field + sizeof field - 1, value).ptr;
+  *end++ = '"';
+  const char* start = line.empty() ? field + 1 : field;
+  line.append(start, static_cast<size_t>(end - start));
   return true;
 }
 
 bool CsvFile::AppendText(const std::string& text) {
+  return AppendText(text.data(), text.size());
+}
+
+bool CsvFile::AppendText(const char* text, size_t length) {
   StartField();
   // The text ends at its first zero byte; each quote in it is doubled.
-  const char* p = text.data();
-  const char* end = p + std::min(text.find('\0'), text.size());
+  const char* p = text;
+  const char* end = text + length;
+  if (const void* zero = std::memchr(text, '\0', length)) end = static_cast<const char*>(zero);
   while (const char* quote =
              static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(end - p)))) {
     line.append(p, static_cast<size_t>(quote + 1 - p));

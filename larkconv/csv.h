@@ -25,7 +25,9 @@ class CsvFile {
   int32_t ReadIntField();
 
   bool AppendInt(int32_t value);
+  // Adds the text up to its first zero byte as one quoted field.
   bool AppendText(const std::string& text);
+  bool AppendText(const char* text, size_t length);  // the length bytes at text
   bool WriteLine();
 
   // True when a read of the stream has failed (not merely reached its end).

@@ -66,7 +66,7 @@ size_t AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, const uin
       return static_cast<size_t>(size);
     }
     case FieldKind::Char:
-      csv.AppendText(std::string(text, 1));
+      csv.AppendText(text, 1);
       return 1;
     case FieldKind::Float: {
       uint32_t bits = 0;
@@ -83,16 +83,16 @@ size_t AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, const uin
     const void* zero = std::memchr(p, 0, static_cast<size_t>(size));
     const size_t used = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - p)
                              : static_cast<size_t>(size);
-    csv.AppendText(std::string(text, used));
+    csv.AppendText(text, used);
     return static_cast<size_t>(size);
   }
   const void* zero = std::memchr(p, 0, available);
   if (zero == nullptr) {
-    csv.AppendText(std::string(text, available));
+    csv.AppendText(text, available);
     return available;
   }
   const size_t used = static_cast<size_t>(static_cast<const uint8_t*>(zero) - p);
-  csv.AppendText(std::string(text, used));
+  csv.AppendText(text, used);
   return used + 1;
 }
 
