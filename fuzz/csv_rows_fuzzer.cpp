@@ -1,8 +1,11 @@
 // Fuzzes the CSV to PDB direction: lines read by CsvFile and turned into
 // records by RowToRecord with a fuzzed format string.
 //
-// Input: the format string, a line feed, then the text of the CSV file.
+// Input: the format string, a line feed, then the text of the CSV file. The
+// lines read must be the lines of the text, and the fields of each line must
+// come back the same through CsvFile's quoting.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +22,7 @@
 namespace {
 
 constexpr int32_t kLargestField = 1 << 12;
+constexpr size_t kReadBlock = 64 * 1024;  // the block size of CsvFile::ReadLine
 
 // True when a row of the CSV text could make the format ask for a string
 // field wider than kLargestField. Such a format is allowed (it is what the
@@ -67,6 +71,23 @@ void CheckFieldsComeBack(const std::vector<std::string>& fields) {
   Check(back == fields);
 }
 
+// The lines of a text as ReadLine must give them: each with its line feed,
+// the last one perhaps without, and a carriage return before a line feed
+// dropped.
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    std::string line = text.substr(start, end - start);
+    if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0)
+      line.erase(line.size() - 2, 1);
+    lines.push_back(line);
+    start = end;
+  }
+  return lines;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -74,11 +95,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* newline = static_cast<const char*>(std::memchr(begin, '\n', size));
   if (newline == nullptr) return 0;
   const std::string format(begin, newline);
-  const size_t textSize = size - static_cast<size_t>(newline + 1 - begin);
-  if (AsksForHugeFields(format, textSize)) return 0;
+  // One long line comes first, so that the fuzzed text straddles the end of
+  // the first 64 KB block that CsvFile reads.
+  const size_t fuzzed = size - format.size() - 1;
+  std::string text(kReadBlock - 1 - std::min(fuzzed / 2, kReadBlock - 1), 'x');
+  text += '\n';
+  text.append(newline + 1, begin + size);
+  if (AsksForHugeFields(format, fuzzed)) return 0;
 
   CsvFile csv;
-  if (!csv.Open(fuzzing::ScratchFile("in.csv", newline + 1, textSize), "r")) std::abort();
+  Check(csv.Open(fuzzing::ScratchFile("in.csv", text.data(), text.size()), "r"));
   PdbDatabase db;
   db.SetResourceDb(false);
   int32_t rows = 0;
@@ -90,9 +116,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Check(!csv.ReadFailed() && db.RecordCount() == rows);
 
+  const std::vector<std::string> lines = LinesOf(text);
   CsvFile again;
   Check(again.Open(fuzzing::ScratchDir() + "/in.csv", "r"));
-  while (again.ReadLine())
-    CheckFieldsComeBack(FieldsOf(again));
+  for (size_t i = 0; i < lines.size(); ++i) {
+    Check(again.ReadLine() && again.Line() == lines[i]);
+    if (i > 0) CheckFieldsComeBack(FieldsOf(again));  // not the filler line
+  }
+  Check(!again.ReadLine());
   return 0;
 }

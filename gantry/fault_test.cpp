@@ -382,10 +382,10 @@ TEST(GantryFaults, SilenceGarbageAndFloodsEndWithinTheBound) {
   EXPECT_EQ(OpenDescriptors(), before);
 }
 
-// Every connection gets one of eight behaviours in turn, whatever it asks.
+// Every connection gets one of nine behaviours in turn, whatever it asks.
 Answer Misbehave(const Request& request) {
   Bytes reply = ProperReply(request, request.Trap() == 0xA045 ? 0x00012340 : 0);
-  switch (request.connection % 8) {
+  switch (request.connection % 9) {
     case 0:
       return Answer{reply};
     case 1:
@@ -402,6 +402,8 @@ Answer Misbehave(const Request& request) {
       return Answer{reply};
     case 6:
       return Answer{reply, 0, true};
+    case 7:  // a second request then goes to a closed connection
+      return Answer{reply, 0, false, true};
     default:
       return Answer{reply, 300};
   }
