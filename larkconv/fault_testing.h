@@ -141,37 +141,12 @@ inline Ending RunLarkconv(const fs::path& dir, const std::vector<std::string>& a
 }
 
 /// A fresh directory like ScratchDir, but on a memory file system where there
-/// is one, so that the many runs of a test do not wait for the disk. Removed
-/// with its contents at the end of the test.
-class MemoryScratchDir {
+/// is one, so that the many runs of a test do not wait for the disk.
+class MemoryScratchDir : public ScratchDir {
  public:
-  MemoryScratchDir() {
-    fs::path base =
-        access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm") : fs::temp_directory_path();
-    std::string pattern = (base / "larkconv-test-XXXXXX").string();
-    path_ = mkdtemp(&pattern[0]) ? fs::path(pattern) : fs::path();
-  }
-  ~MemoryScratchDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  MemoryScratchDir(const MemoryScratchDir&) = delete;
-  MemoryScratchDir& operator=(const MemoryScratchDir&) = delete;
-
-  const fs::path& Path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
-  // The names of the entries in the directory, sorted.
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path path_;
+  MemoryScratchDir()
+      : ScratchDir(access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
+                                                 : fs::temp_directory_path()) {}
 };
 
 // The temporary files PdbDatabase::Write left in dir.

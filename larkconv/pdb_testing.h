@@ -152,13 +152,12 @@ inline void WriteFileText(const fs::path& path, const std::string& text) {
 /// A fresh, empty directory removed with its contents at the end of a test.
 class ScratchDir {
  public:
-  // Made under a random name that no other directory has (creating a
+  // Made in base under a random name that no other directory has (creating a
   // directory fails where one exists), as mkdtemp does, on every platform.
-  ScratchDir() {
+  explicit ScratchDir(const fs::path& base = fs::temp_directory_path()) {
     std::random_device random;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      fs::path candidate =
-          fs::temp_directory_path() / ("larkconv-test-" + std::to_string(random()));
+      fs::path candidate = base / ("larkconv-test-" + std::to_string(random()));
       std::error_code ec;
       if (fs::create_directory(candidate, ec)) path_ = candidate;
     }
