@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -199,7 +200,8 @@ Bytes Reply(uint32_t d0, uint16_t count, const Bytes& slots) {
                 0,
                 static_cast<uint8_t>(count >> 8),
                 static_cast<uint8_t>(count)};
-  body.insert(body.end(), slots.begin(), slots.end());
+  body.resize(14 + slots.size());
+  std::copy(slots.begin(), slots.end(), body.begin() + 14);
   return body;
 }
 
