@@ -1,3 +1,5 @@
 #include "driver.h"
 
-int main(int argc, char** argv) { return RunLarkconv(argc, argv); }
+int main(int argc, char** argv) {
+  return RunLarkconv(argc, argv);
+}
