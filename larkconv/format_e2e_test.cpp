@@ -46,17 +46,6 @@ TestPdb Database(const std::vector<Bytes>& records) {
   return p;
 }
 
-std::vector<Bytes> RecordsOf(const fs::path& path) {
-  PdbDatabase db;
-  EXPECT_TRUE(db.Read(path.string()));
-  std::vector<Bytes> records;
-  for (int32_t i = 0; i < db.RecordCount(); ++i) {
-    const PdbRecord* r = db.RecordAt(static_cast<uint32_t>(i));
-    records.emplace_back(r->bytes, r->bytes + r->length);
-  }
-  return records;
-}
-
 /// A scratch directory, removed after each test, in which the tests write
 /// their databases and CSV files and run the program.
 class FormatE2e : public ::testing::Test {

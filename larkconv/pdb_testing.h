@@ -12,7 +12,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "bytes.h"
+#include "pdb.h"
 
 namespace pdbtesting {
 
@@ -184,5 +187,17 @@ class ScratchDir {
  private:
   fs::path path_;
 };
+
+// The records of the PDB file at path, read back through PdbDatabase.
+inline std::vector<Bytes> RecordsOf(const fs::path& path) {
+  PdbDatabase db;
+  EXPECT_TRUE(db.Read(path.string()));
+  std::vector<Bytes> records;
+  for (int32_t i = 0; i < db.RecordCount(); ++i) {
+    const PdbRecord* r = db.RecordAt(static_cast<uint32_t>(i));
+    records.emplace_back(r->bytes, r->bytes + r->length);
+  }
+  return records;
+}
 
 }  // namespace pdbtesting

@@ -19,17 +19,6 @@ Bytes Record(std::initializer_list<uint8_t> number, const std::string& text) {
   return out;
 }
 
-std::vector<Bytes> RecordsOf(const fs::path& path) {
-  PdbDatabase db;
-  EXPECT_TRUE(db.Read(path.string()));
-  std::vector<Bytes> records;
-  for (int32_t i = 0; i < db.RecordCount(); ++i) {
-    const PdbRecord* r = db.RecordAt(static_cast<uint32_t>(i));
-    records.emplace_back(r->bytes, r->bytes + r->length);
-  }
-  return records;
-}
-
 programrun::Outcome Larkconv(const ScratchDir& dir, const std::vector<std::string>& args) {
   return programrun::Run(LARKCONV_EXE, dir.Path(), args);
 }
