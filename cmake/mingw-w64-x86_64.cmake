@@ -1,21 +1,5 @@
 # Cross-building for Windows (x86_64) with Debian's MinGW-w64 compilers, the
 # posix-thread variant (std::thread and std::mutex need it).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(MINGW_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The compiler's run-time libraries (libgcc, libstdc++, winpthread) go into
-# every program and DLL, so that they run without MinGW's DLLs beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
