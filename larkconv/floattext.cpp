@@ -276,9 +276,38 @@ uint32_t DoubleToFloatBits(double value) {
   return static_cast<uint32_t>(ShiftRounded(mantissa, shift));
 }
 
+
+// The bits of the special texts FormatFloat writes ("1.#INF", "-1.#QNAN", ...)
+// when text, after white space and a sign, begins with one; false otherwise.
+bool ParseSpecialText(const std::string& text, uint32_t* bits) {
+  size_t i = 0;
+  while (i < text.size() && IsSpace(text[i]))
+    ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  /// A special text and the bits it reads as, by sign.
+  struct Special {
+    const char* text;
+    uint32_t positive;
+    uint32_t negative;
+  };
+  static const Special kSpecials[] = {{"1.#INF", 0x7F800000u, 0xFF800000u},
+                                      {"1.#QNAN", 0x7FC00000u, 0xFFC00001u},
+                                      {"1.#IND", 0x7FC00000u, 0xFFC00000u}};
+  for (const Special& special : kSpecials) {
+    if (text.compare(i, std::strlen(special.text), special.text) == 0) {
+      *bits = negative ? special.negative : special.positive;
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 uint32_t ParseFloatBits(const std::string& text) {
+  uint32_t special = 0;
+  if (ParseSpecialText(text, &special)) return special;
   const DecimalText number = ScanNumber(text);
   if (!number.found) return 0;
   const uint32_t sign = number.negative ? 0x80000000u : 0;

@@ -9,5 +9,7 @@ std::string FormatFloat(uint32_t bits);
 
 // Reads the number at the start of text the way strtod does, also taking "d"
 // or "D" as the exponent letter, independent of locale; rounds it to double
-// and then to single precision. Returns the single-precision bits.
+// and then to single precision. Returns the single-precision bits. The special
+// texts FormatFloat writes read back: "1.#INF" as 7F800000, "-1.#INF" FF800000,
+// "1.#QNAN" and "1.#IND" 7FC00000, "-1.#QNAN" FFC00001, "-1.#IND" FFC00000.
 uint32_t ParseFloatBits(const std::string& text);

@@ -311,7 +311,7 @@ TEST(FormatFloat, DISABLED_AllBitPatterns) {
 TEST(ParseFloatBits, ReadsNumbersTheWayStrtodDoes) {
   for (const char* one : {"1",      "1.",    "1e0",   "1d0",   "1D0", "1E0", "+1",  " \t\n\v\f\r1",
                           "1.0000", "0.1e1", ".1e+1", "10d-1", "1x",  "1e",  "1e+", "1d-",
-                          "1.#INF", "1..5",  "1e0.5", "001",   "1 2"}) {
+                          "1.#IN",  "1..5",  "1e0.5", "001",   "1 2"}) {
     EXPECT_EQ(ParseFloatBits(one), 0x3F800000u) << one;
   }
   EXPECT_EQ(ParseFloatBits("0.1"), 0x3DCCCCCDu);
@@ -328,7 +328,21 @@ TEST(ParseFloatBits, TextWithoutANumberReadsAsZero) {
                            ".e5", "#INF", " ", "0x1p3"}) {
     EXPECT_EQ(ParseFloatBits(zero), 0u) << zero;
   }
-  EXPECT_EQ(ParseFloatBits("-1.#INF"), 0xBF800000u);  // reads as -1
+  EXPECT_EQ(ParseFloatBits("-1.#INFX"), 0xFF800000u);  // a special text, then text ignored
+  EXPECT_EQ(ParseFloatBits("1.#IN"), 0x3F800000u);     // no special text: reads as 1
+}
+
+TEST(ParseFloatBits, SpecialTextsReadBackToTheirBits) {
+  const struct {
+    const char* text;
+    uint32_t bits;
+  } kCases[] = {{"1.#INF", 0x7F800000u},   {"-1.#INF", 0xFF800000u}, {"+1.#INF", 0x7F800000u},
+                {" \t1.#INF", 0x7F800000u}, {"1.#QNAN", 0x7FC00000u}, {"-1.#QNAN", 0xFFC00001u},
+                {"1.#IND", 0x7FC00000u},   {"-1.#IND", 0xFFC00000u}, {"1.#QNAN0", 0x7FC00000u}};
+  for (const auto& c : kCases)
+    EXPECT_EQ(ParseFloatBits(c.text), c.bits) << c.text;
+  for (uint32_t bits : {0x7F800000u, 0xFF800000u, 0x7FC00000u, 0xFFC00000u, 0xFFC00001u})
+    EXPECT_EQ(ParseFloatBits(FormatFloat(bits)), bits) << FormatFloat(bits);
 }
 
 TEST(ParseFloatBits, OutOfRangeMagnitudes) {
