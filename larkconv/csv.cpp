@@ -26,6 +26,7 @@ int32_t ParseInt32(const std::string& text) {
 }
 
 constexpr size_t kReadBlock = 64 * 1024;
+constexpr char kDosEndOfFile = 0x1A;
 constexpr size_t kWriteBuffer = 64 * 1024;  // a write call per few hundred lines
 
 // The first position from pos in text that holds stop, a line feed or a zero
@@ -35,6 +36,49 @@ size_t FindStop(const std::string& text, size_t pos, char stop) {
     ++pos;
   return pos;
 }
+
+/// Where a row's text stands in the field grammar that ReadField follows, line
+/// by line: ReadLine asks it whether a line's "\n" falls inside a quoted part.
+struct RowScan {
+  enum class State { FieldStart, Quoted, Bare };
+  State state = State::FieldStart;
+  size_t quoteOpenedOnLine = 0;  // the row's physical line where the open quoted part began
+
+  // Scans the physical line row[from..], the row's line number lineInRow:
+  // true when it ends inside a quoted part (a zero byte ends the row instead).
+  bool EndsInQuote(const std::string& row, size_t from, size_t lineInRow) {
+    for (size_t i = from; i < row.size(); ++i) {
+      const char c = row[i];
+      if (c == '\0') return false;
+      switch (state) {
+        case State::FieldStart:
+          if (c == '"') {
+            state = State::Quoted;
+            quoteOpenedOnLine = lineInRow;
+          } else if (c == '\n') {
+            return false;
+          } else if (c != ',') {
+            state = State::Bare;
+          }
+          break;
+        case State::Quoted:
+          if (c == '"') {
+            if (i + 1 < row.size() && row[i + 1] == '"') {
+              ++i;
+            } else {
+              state = State::Bare;
+            }
+          }
+          break;
+        case State::Bare:
+          if (c == ',') state = State::FieldStart;
+          if (c == '\n') return false;
+          break;
+      }
+    }
+    return state == State::Quoted;
+  }
+};
 
 }  // namespace
 
@@ -57,24 +101,54 @@ bool CsvFile::Open(const std::string& path, const char* mode) {
 }
 
 bool CsvFile::ReadLine() {
+  unterminated = false;
   if (!stream) return false;
   nextLine.clear();
+  RowScan scan;
+  for (size_t lineInRow = 0;; ++lineInRow) {
+    const size_t start = nextLine.size();
+    if (!AppendPhysicalLine(nextLine)) {
+      // The file ended inside a quoted part. One opened on the file's last
+      // line ends there; one carried over from an earlier line is a fault.
+      unterminated = lineInRow > 0 && scan.quoteOpenedOnLine + 1 < lineInRow;
+      break;
+    }
+    if (!scan.EndsInQuote(nextLine, start, lineInRow)) break;
+    if (nextLine.back() != '\n') {  // the file's last line
+      unterminated = scan.quoteOpenedOnLine < lineInRow;
+      break;
+    }
+  }
+  if (nextLine.empty() || unterminated || std::ferror(stream)) return false;
+  line.swap(nextLine);
+  cursor = 0;
+  return true;
+}
+
+// Appends the next physical line, with its "\n" if it has one, to row: a CR
+// right before the "\n" is dropped, and a zero byte cuts the line after it.
+// False when the stream has no more lines; a lone 0x1A (the DOS end-of-file
+// mark) as the file's last line counts as none.
+bool CsvFile::AppendPhysicalLine(std::string& row) {
+  const size_t start = row.size();
   for (;;) {
     if (readPos == readEnd && !FillReadBuffer()) break;
-    const char* start = readBuffer.get() + readPos;
+    const char* begin = readBuffer.get() + readPos;
     const size_t available = readEnd - readPos;
-    const char* newline = static_cast<const char*>(std::memchr(start, '\n', available));
-    const size_t take = newline ? static_cast<size_t>(newline - start) + 1 : available;
-    nextLine.append(start, take);
+    const char* newline = static_cast<const char*>(std::memchr(begin, '\n', available));
+    const size_t take = newline ? static_cast<size_t>(newline - begin) + 1 : available;
+    row.append(begin, take);
     readPos += take;
     if (newline) break;
   }
-  if (nextLine.empty() || std::ferror(stream)) return false;
-  size_t size = nextLine.size();
-  if (size >= 2 && nextLine[size - 2] == '\r' && nextLine[size - 1] == '\n')
-    nextLine.erase(size - 2, 1);
-  line.swap(nextLine);
-  cursor = 0;
+  const size_t size = row.size() - start;
+  if (size == 0 || (size == 1 && row[start] == kDosEndOfFile)) {
+    row.resize(start);
+    return false;
+  }
+  if (size >= 2 && row[row.size() - 2] == '\r' && row.back() == '\n') row.erase(row.size() - 2, 1);
+  if (const void* zero = std::memchr(row.data() + start, '\0', row.size() - start))
+    row.resize(static_cast<size_t>(static_cast<const char*>(zero) - row.data()) + 1);
   return true;
 }
 
@@ -107,7 +181,11 @@ std::string CsvFile::ReadField() {
       const char c = CharAtCursor();
       if (c == '\0') break;
       ++cursor;
-      if (c == '\n') break;
+      if (c == '\n') {
+        if (cursor == line.size()) break;  // the row's own line end
+        field.push_back('\n');            // a line end inside the quoted part
+        continue;
+      }
       if (CharAtCursor() != '"') break;  // the closing quote
       ++cursor;
       field.push_back('"');

@@ -17,9 +17,16 @@ class CsvFile {
   // mode is "r", "w" or "a" (text modes), passed to the stream open as is.
   bool Open(const std::string& path, const char* mode);
 
-  // Reads one whole line, of any length, keeping its "\n"; a carriage return
-  // right before the "\n" is dropped. False at end of file or on a read error.
+  // Reads one row, of any length, keeping its "\n": a physical line, and the
+  // lines after it for as long as a quoted part is open at a line's end (the
+  // "\n" then belongs to the field). A carriage return right before a "\n" is
+  // dropped; a zero byte cuts its line and ends the row. False at end of file,
+  // on a read error, and when the file ends inside a quoted part begun on an
+  // earlier line (see RowUnterminated).
   bool ReadLine();
+  // True when the last ReadLine found the file's end inside a quoted part
+  // carried over from an earlier line.
+  bool RowUnterminated() const { return unterminated; }
   bool AtLineEnd() const;
   std::string ReadField();
   int32_t ReadIntField();
@@ -41,10 +48,12 @@ class CsvFile {
   char CharAtCursor() const;
   void StartField();
   bool FillReadBuffer();
+  bool AppendPhysicalLine(std::string& row);
 
   std::string line;      // a zero byte in a read line ends it, as the end does
   std::string nextLine;  // where ReadLine reads, keeping its storage from line to line
   size_t cursor = 0;
+  bool unterminated = false;
   FILE* stream = nullptr;
   // ReadLine takes the stream in blocks: the block and its unread part.
   std::unique_ptr<char[]> readBuffer;

@@ -92,10 +92,8 @@ TEST_F(CsvTest, LineEndsDecideTheLastField) {
   EXPECT_EQ(LineFields(), (Fields{""}));
   ASSERT_TRUE(csv.ReadLine());
   EXPECT_EQ(LineFields(), (Fields{"a", ""}));
-  ASSERT_TRUE(csv.ReadLine());
-  EXPECT_EQ(LineFields(), (Fields{"open quote"}));
-  ASSERT_TRUE(csv.ReadLine());
-  EXPECT_EQ(LineFields(), (Fields{"x\""}));
+  ASSERT_TRUE(csv.ReadLine());  // a quote open at the line end goes on with the next line
+  EXPECT_EQ(LineFields(), (Fields{"open quote\nx\"\""}));
   ASSERT_TRUE(csv.ReadLine());  // the last line has no "\n": no field after the comma
   EXPECT_EQ(LineFields(), (Fields{"a"}));
   EXPECT_EQ(csv.ReadField(), "");
@@ -150,6 +148,46 @@ TEST_F(CsvTest, AZeroByteEndsTheLineItIsIn) {
   EXPECT_EQ(csv.ReadField(), "");
   ASSERT_TRUE(csv.ReadLine());
   EXPECT_EQ(LineFields(), (Fields{"next"}));
+}
+
+TEST_F(CsvTest, QuotedFieldsSpanLineEnds) {
+  static const char kText[] =
+      "\"one\r\ntwo\n\nthree\",x\n"  // CR LF inside reads as LF
+      "a\"b,\"c\"\"\nd\"\n"              // a quote inside a bare part opens nothing
+      "\"e\n\0f\"\ng\n"                   // a zero byte ends the row it cuts
+      "\x1A,\"\x1A\"\n"                    // 0x1A is data
+      "\x1A";
+  OpenText(std::string(kText, sizeof kText - 1));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"one\ntwo\n\nthree", "x"}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"a\"b", "c\"\nd"}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"e\n"}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"g"}));
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_EQ(LineFields(), (Fields{"\x1A", "\x1A"}));
+  EXPECT_FALSE(csv.ReadLine());  // a last 0x1A that begins a line is the DOS end-of-file mark
+  EXPECT_FALSE(csv.RowUnterminated());
+}
+
+TEST_F(CsvTest, AFileEndingInsideAQuotedFieldFromAnEarlierLineIsReported) {
+  OpenText("a\n\"b\nc\n");
+  ASSERT_TRUE(csv.ReadLine());
+  EXPECT_FALSE(csv.ReadLine());
+  EXPECT_TRUE(csv.RowUnterminated());
+  EXPECT_FALSE(csv.ReadFailed());
+  for (const char* text : {"x,\"open\n", "x,\"open", "\"a\nb\",\"open\n\x1A"}) {
+    OpenText(text);  // opened on the file's last line: it ends at the end of the file
+    ASSERT_TRUE(csv.ReadLine()) << text;
+    EXPECT_EQ(LineFields().back(), "open");
+    EXPECT_FALSE(csv.ReadLine());
+    EXPECT_FALSE(csv.RowUnterminated());
+  }
+  OpenText("\"a\nb");
+  EXPECT_FALSE(csv.ReadLine());
+  EXPECT_TRUE(csv.RowUnterminated());
 }
 
 TEST_F(CsvTest, FailuresAreReportedByResults) {

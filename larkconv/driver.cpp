@@ -163,9 +163,15 @@ void PdbToCsv(const Options& o, PdbDatabase& db, CsvFile& csv) {
   if (!csv.Close()) throw ZelError("unable to write dest csv");
 }
 
-// A source that failed to read must not pass for one that ended.
-void CheckSourceRead(const CsvFile& csv) {
+// Reads row number row of the source; false at its end. A source that failed
+// to read must not pass for one that ended, nor one that ended inside a quoted
+// field carried over from an earlier line.
+bool ReadRow(CsvFile& csv, int64_t row) {
+  if (csv.ReadLine()) return true;
   if (csv.ReadFailed()) throw ZelError("unable to read source csv");
+  if (csv.RowUnterminated())
+    throw CountError("unterminated quoted field in source csv row %d", static_cast<int32_t>(row));
+  return false;
 }
 
 void CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
@@ -182,14 +188,12 @@ void CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
     db.SetCreatorType(o.creator, o.type);
   }
   int32_t skipped = 0;
-  while (skipped < o.firstRow && csv.ReadLine())
+  while (skipped < o.firstRow && ReadRow(csv, skipped))
     ++skipped;
-  CheckSourceRead(csv);
   if (skipped < o.firstRow)
     throw CountError("source csv does not have %d rows, cannot start\n", o.firstRow);
-  for (int64_t i = o.firstRow; (o.lastRow == -1 || i <= o.lastRow) && csv.ReadLine(); ++i)
+  for (int64_t i = o.firstRow; (o.lastRow == -1 || i <= o.lastRow) && ReadRow(csv, i); ++i)
     RowToRecord(csv, db, o.format);
-  CheckSourceRead(csv);
   if (!db.Write(o.dest)) throw ZelError("unable to write pdb");
 }
 
