@@ -27,7 +27,6 @@ int32_t ParseInt32(const std::string& text) {
 
 constexpr size_t kReadBlock = 64 * 1024;
 constexpr char kDosEndOfFile = 0x1A;
-constexpr size_t kWriteBuffer = 64 * 1024;  // a write call per few hundred lines
 
 // The first position from pos in text that holds stop, a line feed or a zero
 // byte, or text.size(): where a field or a quoted run of plain text ends.
@@ -83,7 +82,7 @@ struct RowScan {
 }  // namespace
 
 CsvFile::~CsvFile() {
-  if (stream) std::fclose(stream);
+  Close();
 }
 
 bool CsvFile::Open(const std::string& path, const char* mode) {
@@ -91,11 +90,10 @@ bool CsvFile::Open(const std::string& path, const char* mode) {
   readPos = readEnd = 0;
   // A file is read in binary: ReadLine drops the CR of a CR LF itself, while
   // Windows' text mode would take the first Ctrl-Z byte for the end of the file.
-  const bool reading = std::strcmp(mode, "r") == 0;
-  stream = std::fopen(path.c_str(), reading ? "rb" : mode);
-  if (stream && !reading) {
-    if (!writeBuffer) writeBuffer = std::make_unique<char[]>(kWriteBuffer);
-    std::setvbuf(stream, writeBuffer.get(), _IOFBF, kWriteBuffer);
+  if (std::strcmp(mode, "r") == 0) {
+    stream = std::fopen(path.c_str(), "rb");
+  } else if (output.Open(path, std::strcmp(mode, "a") == 0, true)) {
+    stream = output.Stream();
   }
   return stream != nullptr;
 }
@@ -254,8 +252,16 @@ bool CsvFile::ReadFailed() const {
 
 bool CsvFile::Close() {
   if (!stream) return true;
-  bool ok = !std::ferror(stream);
-  ok = std::fclose(stream) == 0 && ok;
+  FILE* closing = stream;
   stream = nullptr;
-  return ok;
+  if (closing == output.Stream()) return output.Commit();
+  bool ok = !std::ferror(closing);
+  return std::fclose(closing) == 0 && ok;
+}
+
+void CsvFile::Abandon() {
+  if (stream && stream == output.Stream()) {
+    stream = nullptr;
+    output.Abandon();
+  }
 }

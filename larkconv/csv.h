@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "outputfile.h"
+
 /// One CSV text file and its current line: read line by line and split into
 /// fields, or built field by field and written. One per run, owned by the driver.
 class CsvFile {
@@ -14,7 +16,10 @@ class CsvFile {
   CsvFile(const CsvFile&) = delete;
   CsvFile& operator=(const CsvFile&) = delete;
 
-  // mode is "r", "w" or "a" (text modes), passed to the stream open as is.
+  // mode is "r", "w" or "a". A file is read in binary (ReadLine drops the CR
+  // of CR LF itself). Writing goes to a new file beside the destination that
+  // replaces it when the file is closed ("a": the new file starts with the old
+  // bytes), or, for a device, FIFO or terminal, to the destination itself.
   bool Open(const std::string& path, const char* mode);
 
   // Reads one row, of any length, keeping its "\n": a physical line, and the
@@ -39,8 +44,12 @@ class CsvFile {
 
   // True when a read of the stream has failed (not merely reached its end).
   bool ReadFailed() const;
-  // Closes the stream; false when it had an error or the close failed.
+  // Closes the stream, putting a written file in place of the destination;
+  // false when it had an error or the close failed (the destination is then
+  // as it was). Destruction closes the same way.
   bool Close();
+  // Closes a written file without touching the destination.
+  void Abandon();
 
   const std::string& Line() const { return line; }
 
@@ -59,5 +68,5 @@ class CsvFile {
   std::unique_ptr<char[]> readBuffer;
   size_t readPos = 0;
   size_t readEnd = 0;
-  std::unique_ptr<char[]> writeBuffer;  // the stream's buffer when writing
+  OutputFile output;  // the destination when writing; stream is then its stream
 };

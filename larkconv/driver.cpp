@@ -155,11 +155,16 @@ void PdbToCsv(const Options& o, PdbDatabase& db, CsvFile& csv) {
   if (!db.Read(o.source)) throw ZelError("unable to read source pdb");
   if (db.IsResourceDb()) throw ZelError("source pdb cannot be a resource database");
   if (!csv.Open(o.dest, o.append ? "a" : "w")) throw ZelError("unable to open dest csv");
-  if (db.RecordCount() < o.firstRow)
-    throw CountError("source pdb does not have first requested record (only %d records)\n",
-                     db.RecordCount());
-  for (int64_t i = o.firstRow; i < db.RecordCount() && (o.lastRow == -1 || i <= o.lastRow); ++i)
-    RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, o.format);
+  try {
+    if (db.RecordCount() < o.firstRow)
+      throw CountError("source pdb does not have first requested record (only %d records)\n",
+                       db.RecordCount());
+    for (int64_t i = o.firstRow; i < db.RecordCount() && (o.lastRow == -1 || i <= o.lastRow); ++i)
+      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, o.format);
+  } catch (...) {
+    csv.Abandon();  // a failed run leaves the destination as it was
+    throw;
+  }
   if (!csv.Close()) throw ZelError("unable to write dest csv");
 }
 

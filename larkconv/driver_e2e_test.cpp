@@ -169,14 +169,19 @@ TEST_F(LarkconvTest, RangesSelectRecordsOfTheSourcePdb) {
   EXPECT_EQ(dir.Names(), (Names{"out.csv", "src.pdb"}));
 }
 
-TEST_F(LarkconvTest, FirstRecordBeyondTheSourceFailsAfterEmptyingTheCsv) {
+TEST_F(LarkconvTest, FirstRecordBeyondTheSourceFailsLeavingTheCsvAsItWas) {
   WriteFileBytes(dir / "src.pdb", SmallPdb(3));
-  WriteFileText(dir / "out.csv", "old\n");
-  ExpectZelError({"-pdb", "-r4", "b", "src.pdb", "out.csv"},
+  ExpectZelError({"-pdb", "-r4", "b", "src.pdb", "new.csv"},
                  "source pdb does not have first requested record (only 3 records)\n");
-  EXPECT_EQ(ReadFileText(dir / "out.csv"), "");
+  EXPECT_FALSE(fs::exists(dir / "new.csv"));
+  WriteFileText(dir / "out.csv", "old\n");
   ExpectZelError({"-pdb", "-r4294967296", "b", "src.pdb", "out.csv"},
                  "source pdb does not have first requested record (only 3 records)\n");
+  EXPECT_EQ(ReadFileText(dir / "out.csv"), "old\n");
+  ExpectZelError({"-pdb", "-a", "-r4", "b", "src.pdb", "out.csv"},
+                 "source pdb does not have first requested record (only 3 records)\n");
+  EXPECT_EQ(ReadFileText(dir / "out.csv"), "old\n");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"out.csv", "src.pdb"}));  // no temporary file
 }
 
 TEST_F(LarkconvTest, AppendToCsvKeepsItsLines) {

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -150,6 +151,23 @@ class MemoryScratchDir : public ScratchDir {
 };
 
 // The temporary files PdbDatabase::Write left in dir.
+// The size of the new file process pid is writing in dir, named or unnamed
+// (the link under /proc of an unnamed one reads "dir/#inode (deleted)"), or
+// -1 when it has none open.
+inline int64_t NewFileSizeOf(pid_t pid, const fs::path& dir) {
+  const std::string prefix = fs::canonical(dir).string() + "/";
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    const std::string target = fs::read_symlink(fd.path(), ec).string();
+    if (ec || target.rfind(prefix, 0) != 0) continue;
+    const std::string name = target.substr(prefix.size());
+    if (name.rfind(".larkconv-", 0) != 0 && name.rfind("#", 0) != 0) continue;
+    struct stat st;
+    if (stat(fd.path().c_str(), &st) == 0) return static_cast<int64_t>(st.st_size);
+  }
+  return -1;
+}
+
 inline std::vector<std::string> TempFilesIn(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir)) {

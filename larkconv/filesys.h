@@ -1,8 +1,9 @@
 #pragma once
 
-// The few file-system operations that differ between platforms, used to
-// replace a PDB file safely: one implementation per platform, chosen by the
-// build (filesys_posix.cpp, filesys_win32.cpp).
+// The few file-system operations that differ between platforms, under
+// OutputFile (replacing a destination safely) and the PDB reader: one
+// implementation per platform, chosen by the build (filesys_posix.cpp,
+// filesys_win32.cpp).
 
 #include <cstdint>
 #include <cstdio>
@@ -10,26 +11,45 @@
 
 namespace filesys {
 
-/// A new, empty file opened for binary writing beside a destination, and its
-/// path. Made by CreateTempBeside for PdbDatabase::Write, which removes or renames it.
+/// What stands at a destination path, links followed. Told by KindOf to
+/// OutputFile, which replaces a regular file and writes a stream in place.
+enum class PathKind {
+  Missing,
+  Regular,
+  Directory,
+  Stream,  // a device, FIFO, terminal or socket: written in place, never replaced
+};
+
+/// A new file being written beside a destination. Where the platform allows,
+/// it has no name (path empty) until NameTemp gives it one just before it
+/// replaces the destination, so that a killed run leaves nothing behind.
 struct TempFile {
   FILE* stream = nullptr;
   std::string path;
 };
 
-// The path whose file is really written when writing to path: on platforms
-// with symbolic links a link is followed, so that replacing keeps the link.
+PathKind KindOf(const std::string& path);
+
+// The path really written when writing to path: symbolic links are followed,
+// also a dangling one, so that replacing keeps the link (and creates its target).
 std::string ResolveTarget(const std::string& path);
 
 // True when no file exists at path, or when the existing one may be written.
 bool WritableOrAbsent(const std::string& path);
 
-// Creates a file with a unique name in the directory of path; false on failure.
-bool CreateTempBeside(const std::string& path, TempFile* temp);
+// Creates an empty file for binary writing in the directory of target.
+bool CreateTempBeside(const std::string& target, TempFile* temp);
 
-// Gives the file at temp the permission bits of the file at dest, or those of
-// a newly created file when dest does not exist. False on failure.
-bool AdoptPermissions(const std::string& temp, const std::string& dest);
+// Gives an unnamed temp file a unique name beside target; a no-op for a named one.
+bool NameTemp(const std::string& target, TempFile* temp);
+
+// Gives the temp file the permission bits of the file at dest (never
+// set-user-ID, set-group-ID or sticky), or those of a newly created file when
+// dest does not exist. False on failure.
+bool AdoptPermissions(const TempFile& temp, const std::string& dest);
+
+// Lines written to stream from now on end the platform's text way.
+void UseTextMode(FILE* stream);
 
 // Flushes the stream's buffers and asks the system to put its data on disk.
 bool FlushToDisk(FILE* stream);
@@ -38,7 +58,7 @@ bool FlushToDisk(FILE* stream);
 // when it exists) and makes the change durable as far as the platform allows.
 bool MoveIntoPlace(const std::string& from, const std::string& to);
 
-// Length in bytes of the open file, or -1 when it cannot be determined.
+// Length in bytes of the open file, or -1 when it is not a regular file.
 int64_t FileLength(FILE* stream);
 
 }  // namespace filesys

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -31,13 +32,43 @@ void SyncDirectory(const std::string& dir) {
   close(fd);
 }
 
+// A name in the directory of target that nothing holds yet, at the time of asking.
+std::string FreshNameBeside(const std::string& target, unsigned attempt) {
+  static unsigned counter = 0;
+  const unsigned long stamp = static_cast<unsigned long>(getpid()) * 7919ul + ++counter + attempt;
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string name = DirectoryOf(target) + ".larkconv-";
+  for (unsigned long v = stamp * 2654435761ul, i = 0; i < 6; ++i, v /= 36)
+    name += kLetters[v % 36];
+  return name;
+}
+
+bool OpenStream(int fd, TempFile* temp) {
+  temp->stream = fdopen(fd, "wb");
+  if (temp->stream) return true;
+  close(fd);
+  return false;
+}
+
 }  // namespace
 
+PathKind KindOf(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return PathKind::Missing;
+  if (S_ISREG(st.st_mode)) return PathKind::Regular;
+  if (S_ISDIR(st.st_mode)) return PathKind::Directory;
+  return PathKind::Stream;
+}
+
 std::string ResolveTarget(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (!resolved) return path;
-  std::string target(resolved);
-  std::free(resolved);
+  std::string target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    char link[PATH_MAX];
+    const ssize_t n = readlink(target.c_str(), link, sizeof link);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof link) return target;
+    const std::string next(link, static_cast<size_t>(n));
+    target = next[0] == '/' ? next : DirectoryOf(target) + next;
+  }
   return target;
 }
 
@@ -47,26 +78,51 @@ bool WritableOrAbsent(const std::string& path) {
   return access(path.c_str(), W_OK) == 0;
 }
 
-bool CreateTempBeside(const std::string& path, TempFile* temp) {
-  std::string name = DirectoryOf(path) + ".larkconv-XXXXXX";
-  int fd = mkstemp(&name[0]);
-  if (fd < 0) return false;
-  FILE* stream = fdopen(fd, "wb");
-  if (!stream) {
-    close(fd);
+bool CreateTempBeside(const std::string& target, TempFile* temp) {
+  temp->path.clear();
+#ifdef O_TMPFILE
+  const std::string dir = DirectoryOf(target);
+  int fd = open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd >= 0) return OpenStream(fd, temp);
+#endif
+  // The file system has no unnamed files: a named one, removed on failure.
+  std::string name = DirectoryOf(target) + ".larkconv-XXXXXX";
+  int fd2 = mkstemp(&name[0]);
+  if (fd2 < 0) return false;
+  if (!OpenStream(fd2, temp)) {
     unlink(name.c_str());
     return false;
   }
-  temp->stream = stream;
   temp->path = name;
   return true;
 }
 
-bool AdoptPermissions(const std::string& temp, const std::string& dest) {
-  struct stat st;
-  mode_t mode = stat(dest.c_str(), &st) == 0 ? (st.st_mode & 07777) : NewFileMode();
-  return chmod(temp.c_str(), mode) == 0;
+bool NameTemp(const std::string& target, TempFile* temp) {
+  if (!temp->path.empty()) return true;
+  const int fd = fileno(temp->stream);
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = FreshNameBeside(target, attempt);
+    int linked = linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+#ifdef AT_EMPTY_PATH
+    if (linked != 0 && errno != EEXIST) linked = linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+#endif
+    if (linked == 0) {
+      temp->path = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
+
+bool AdoptPermissions(const TempFile& temp, const std::string& dest) {
+  struct stat st;
+  mode_t mode = stat(dest.c_str(), &st) == 0 ? (st.st_mode & 0777) : NewFileMode();
+  return fchmod(fileno(temp.stream), mode) == 0;
+}
+
+void UseTextMode(FILE*) {}
 
 bool FlushToDisk(FILE* stream) {
   return std::fflush(stream) == 0 && fsync(fileno(stream)) == 0;

@@ -96,9 +96,18 @@ size_t AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, const uin
   return used + 1;
 }
 
+// Records built from CSV stay below 2^31 bytes, the most a record length
+// holds. Checked before each field grows the record.
+void CheckRecordRoom(const std::vector<uint8_t>& record, size_t width) {
+  constexpr size_t kRecordLimit = size_t{1} << 31;
+  if (width >= kRecordLimit - record.size())
+    throw std::length_error("record longer than a record length can hold");
+}
+
 // Appends the bytes of one CSV field, read from csv, to record.
 void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv, std::vector<uint8_t>& record) {
   if (kind == FieldKind::Integer) {
+    CheckRecordRoom(record, static_cast<size_t>(size));
     const uint32_t value = static_cast<uint32_t>(csv.ReadIntField());
     if (size == 1) {
       record.push_back(static_cast<uint8_t>(value));
@@ -111,17 +120,17 @@ void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv, std::vector<ui
   }
   const std::string text = csv.ReadField();
   if (kind == FieldKind::Char) {
+    CheckRecordRoom(record, 1);
     record.push_back(text.empty() ? 0 : static_cast<uint8_t>(text[0]));
     return;
   }
   if (kind == FieldKind::Float) {
+    CheckRecordRoom(record, 4);
     PutBig32(record, ParseFloatBits(text));
     return;
   }
   const size_t width = size == 0 ? text.size() + 1 : static_cast<size_t>(size);
-  if (width > static_cast<size_t>(std::numeric_limits<int32_t>::max()) - record.size()) {
-    throw std::length_error("record longer than a record length can hold");
-  }
+  CheckRecordRoom(record, width);
   const size_t copied = text.size() < width ? text.size() : width;
   record.insert(record.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(copied));
   record.resize(record.size() + (width - copied), 0);

@@ -265,7 +265,7 @@ TEST_F(ConverterTest, RowFloats) {
   EXPECT_EQ(Record("0.1", "f"), B({0x3D, 0xCC, 0xCC, 0xCD}));
   EXPECT_EQ(Record("abc", "f"), B({0, 0, 0, 0}));
   EXPECT_EQ(Record("1e39,-1e39", "ff"), B({0x7F, 0x80, 0, 0, 0xFF, 0x80, 0, 0}));
-  EXPECT_EQ(Record("\"-0.\",\"1.#INF\"", "ff"), B({0x80, 0, 0, 0, 0x3F, 0x80, 0, 0}));
+  EXPECT_EQ(Record("\"-0.\",\"1.#INF\"", "ff"), B({0x80, 0, 0, 0, 0x7F, 0x80, 0, 0}));
 }
 
 TEST_F(ConverterTest, RowFormatFaultAppendsNothing) {

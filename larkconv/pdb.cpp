@@ -10,6 +10,7 @@
 #include "ZelError.h"
 #include "bytes.h"
 #include "filesys.h"
+#include "outputfile.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ constexpr size_t kRecordEntrySize = 8;
 constexpr size_t kResourceEntrySize = 10;
 constexpr uint32_t kSecondsFrom1904To1970 = 2082844800u;
 constexpr size_t kKeepBlock = 64 * 1024;
-constexpr size_t kWriteBuffer = 64 * 1024;  // a write call per thousand 64-byte records
+constexpr size_t kStreamBlock = 64 * 1024;  // a PDB read from a pipe arrives in blocks of this
 
 uint16_t Big16At(const uint8_t* p) {
   uint16_t value = 0;
@@ -78,10 +79,33 @@ void CopyText(char* field, size_t max, const std::string& text) {
     field[i] = text[i];
 }
 
-// Loads the whole open file; false when its length is unknown or it cannot be read.
+// Reads a stream to its end into one buffer of exactly its length, taking it
+// in blocks first: nothing is allocated beyond what has arrived.
+bool LoadStream(FILE* file, std::unique_ptr<uint8_t[]>* data, size_t* size) {
+  std::vector<std::unique_ptr<uint8_t[]>> blocks;
+  size_t total = 0;
+  size_t last = kStreamBlock;  // bytes in the newest block
+  while (last == kStreamBlock) {
+    blocks.emplace_back(new uint8_t[kStreamBlock]);
+    last = std::fread(blocks.back().get(), 1, kStreamBlock, file);
+    total += last;
+  }
+  if (std::ferror(file)) return false;
+  data->reset(new uint8_t[total]);
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const size_t n = i + 1 < blocks.size() ? kStreamBlock : last;
+    if (n > 0) std::memcpy(data->get() + i * kStreamBlock, blocks[i].get(), n);
+  }
+  *size = total;
+  return true;
+}
+
+// Loads the whole open file; false when it cannot be read. A pipe or FIFO,
+// whose length is not known before, is read to its end in blocks.
 bool LoadWhole(FILE* file, std::unique_ptr<uint8_t[]>* data, size_t* size) {
   int64_t length = filesys::FileLength(file);
-  if (length < 0 || static_cast<uint64_t>(length) > SIZE_MAX) return false;
+  if (length < 0) return LoadStream(file, data, size);
+  if (static_cast<uint64_t>(length) > SIZE_MAX) return false;
   *size = static_cast<size_t>(length);
   data->reset(new uint8_t[*size]);  // not zero-filled: fread overwrites it whole
   return std::fread(data->get(), 1, *size, file) == *size;
@@ -242,27 +266,17 @@ std::vector<uint8_t> PdbDatabase::Layout(uint32_t date, bool* fits) const {
 bool PdbDatabase::Write(const std::string& path) const {
   bool fits = false;
   std::vector<uint8_t> head = Layout(PalmDateFromUnix(std::time(nullptr)), &fits);
-  std::string target = filesys::ResolveTarget(path);
-  if (!fits || !filesys::WritableOrAbsent(target)) return false;
-  filesys::TempFile temp;
-  std::unique_ptr<char[]> buffer(new char[kWriteBuffer]);  // outlives the stream's fclose
-  if (!filesys::CreateTempBeside(target, &temp)) return false;
-  std::setvbuf(temp.stream, buffer.get(), _IOFBF, kWriteBuffer);
-
-  bool ok = WriteAll(temp.stream, head.data(), head.size());
+  OutputFile out;
+  if (!fits || !out.Open(path, false, false)) return false;
+  bool ok = WriteAll(out.Stream(), head.data(), head.size());
   if (resourceDb) {
     for (size_t i = 0; ok && i < resources.size(); ++i)
-      ok = WriteAll(temp.stream, resources[i].bytes, static_cast<size_t>(resources[i].length));
+      ok = WriteAll(out.Stream(), resources[i].bytes, static_cast<size_t>(resources[i].length));
   } else {
     for (size_t i = 0; ok && i < records.size(); ++i)
-      ok = WriteAll(temp.stream, records[i].bytes, static_cast<size_t>(records[i].length));
+      ok = WriteAll(out.Stream(), records[i].bytes, static_cast<size_t>(records[i].length));
   }
-  ok = filesys::FlushToDisk(temp.stream) && ok;
-  ok = std::fclose(temp.stream) == 0 && ok;
-  ok = ok && filesys::AdoptPermissions(temp.path, target) &&
-       filesys::MoveIntoPlace(temp.path, target);
-  if (!ok) std::remove(temp.path.c_str());
-  return ok;
+  return ok && out.Commit();
 }
 
 void PdbDatabase::Clear() {
