@@ -61,7 +61,8 @@ class FormatGenerator {
 
   // A record of the first n fields of format (n at least 1) whose bytes come
   // back unchanged from CSV: strings hold no zero byte before their padding or
-  // terminator and no line feed, floats are finite.
+  // terminator and no CR right before a line feed; floats are numbers,
+  // infinities or the NaNs whose text reads back to the same bits.
   Bytes Record(const GenFormat& format) {
     size_t limit = format.head.size() + 3 * format.group.size();
     const size_t fields = 1 + static_cast<size_t>(Pick(static_cast<int>(limit)));
@@ -72,32 +73,43 @@ class FormatGenerator {
   }
 
  private:
+  // Any byte but zero, the CSV's own characters more often than the rest.
   uint8_t TextByte() {
     for (;;) {
-      const uint8_t b = static_cast<uint8_t>(Pick(4) == 0 ? rng() : "a\"b,c \t'\r"[Pick(9)]);
-      if (b != 0 && b != '\n') return b;
+      const uint8_t b = static_cast<uint8_t>(Pick(4) == 0 ? rng() : "a\"b,c \t'\r\n\x1A"[Pick(11)]);
+      if (b != 0) return b;
     }
+  }
+
+  uint32_t FloatBits() {
+    static const uint32_t kSpecial[] = {0x7F800000u, 0xFF800000u, 0x7FC00000u, 0xFFC00000u,
+                                        0xFFC00001u};
+    if (Pick(8) == 0) return kSpecial[Pick(5)];
+    uint32_t bits = static_cast<uint32_t>(rng());
+    if ((bits & 0x7F800000u) == 0x7F800000u) bits &= 0xBFFFFFFFu;  // finite
+    if (Pick(8) == 0) bits &= 0x807FFFFFu;                         // subnormal or zero
+    return bits;
   }
 
   void AddValue(const GenField& field, Bytes& record) {
     switch (field.kind) {
-      case 'c': {
-        const uint8_t b = static_cast<uint8_t>(rng());
-        record.push_back(b == '\n' ? 0 : b);
+      case 'c':
+        record.push_back(static_cast<uint8_t>(rng()));
         return;
-      }
       case 'f': {
-        uint32_t bits = static_cast<uint32_t>(rng());
-        if ((bits & 0x7F800000u) == 0x7F800000u) bits &= 0xBFFFFFFFu;  // finite
-        if (Pick(8) == 0) bits &= 0x807FFFFFu;                         // subnormal or zero
+        const uint32_t bits = FloatBits();
         for (int s = 24; s >= 0; s -= 8)
           record.push_back(static_cast<uint8_t>(bits >> s));
         return;
       }
       case 's': {
         const int length = field.size == 0 ? Pick(12) : Pick(field.size + 1);
-        for (int i = 0; i < length; ++i)
-          record.push_back(TextByte());
+        for (int i = 0; i < length; ++i) {
+          uint8_t b = TextByte();
+          while (i > 0 && record.back() == '\r' && b == '\n')
+            b = TextByte();
+          record.push_back(b);
+        }
         const int zeros = field.size == 0 ? 1 : field.size - length;
         record.insert(record.end(), static_cast<size_t>(zeros), 0);
         return;

@@ -97,5 +97,18 @@ check "Doc copied through CSV, records" expected.txt copy.txt
 txt2pdbdoc -d copy.pdb copy.txt
 check "Doc copied through CSV, decoded by txt2pdbdoc" story.txt copy.txt
 
+# 5. Memos whose texts hold line feeds go to CSV and back as the same three
+#    records (a CR right before a line feed is the one byte a text loses).
+perl "$here/make_memo.pl" lines.pdb multiline
+"$larkconv" -pdb sz lines.pdb lines.csv
+"$larkconv" -csv -c memo sz lines.csv lines-back.pdb
+dump lines.pdb | grep '^record:' | sed 's/^.* data=//; s/0d0a/0a/g' > expected.txt
+dump lines-back.pdb | grep '^record:' | sed 's/^.* data=//' > back.txt
+check "multi-line memos through CSV and back" expected.txt back.txt
+"$larkconv" -csv -a -r1-1 sz lines.csv lines.pdb
+dump lines.pdb | grep -c '^record:' > count.txt
+echo 4 > expected.txt
+check "multi-line memo rows counted as rows by -r" expected.txt count.txt
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,13 +1,15 @@
 #!/usr/bin/perl
 # Writes a memo database with Palm::Memo: three categories in its AppInfo
-# block and three one-line memos with categories, a private flag and unique IDs.
-# Usage: make_memo.pl OUT.pdb
+# block and three memos with categories, a private flag and unique IDs: one
+# line each, or with "multiline" a title line and a body of several lines, the
+# way memos are mostly written.
+# Usage: make_memo.pl OUT.pdb [multiline]
 use strict;
 use warnings;
 use Palm::PDB;
 use Palm::Memo;
 
-my ($path) = @ARGV or die "usage: make_memo.pl OUT.pdb\n";
+my ($path, $form) = @ARGV or die "usage: make_memo.pl OUT.pdb [multiline]\n";
 my $pdb = Palm::Memo->new;
 $pdb->{name} = "Interop Memos";
 $pdb->addCategory("Business");
@@ -19,6 +21,11 @@ my @memos = (
     [2, 1, "Gift ideas: book, scarf, \"good\" pen"],
     [3, 0, "Well begun, half done"],
 );
+@memos = (
+    [1, 0, "Printer\nCall about the brochure\n- 500 copies, \"glossy\"\n- by Friday"],
+    [2, 1, "Gifts\n\nbook, scarf\r\npen\n"],
+    [3, 0, "\"Quotes\"\nWell begun,\nhalf done"],
+) if ($form // "") eq "multiline";
 for my $memo (@memos) {
     my ($category, $private, $text) = @$memo;
     my $record = $pdb->append_Record;
