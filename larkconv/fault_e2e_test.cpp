@@ -102,10 +102,15 @@ TEST_F(FaultTest, RefusedWritesLeaveTheDestinationAsItWas) {
   EXPECT_EQ(RecordsOf(written).back(), Bytes{9});
 
   WriteFileBytes(dir / "src.pdb", Database(50, 10));
+  WriteFileText(dir / "old.csv", "\"old\"\n");
   for (rlim_t limit : {rlim_t{0}, rlim_t{100}}) {
     Limits limits;
     limits.fileSize = limit;
     ExpectFailure(Run({"-pdb", "b(b)", "src.pdb", "out.csv"}, limits), "unable to write dest csv");
+    ExpectFailure(Run({"-pdb", "-a", "b(b)", "src.pdb", "old.csv"}, limits),
+                  "unable to write dest csv");
+    EXPECT_EQ(ReadFileText(dir / "old.csv"), "\"old\"\n");
+    EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "in.csv", "old.csv", "src.pdb"}));
   }
 }
 

@@ -150,7 +150,6 @@ class MemoryScratchDir : public ScratchDir {
                                                  : fs::temp_directory_path()) {}
 };
 
-// The temporary files PdbDatabase::Write left in dir.
 // The size of the new file process pid is writing in dir, named or unnamed
 // (the link under /proc of an unnamed one reads "dir/#inode (deleted)"), or
 // -1 when it has none open.
@@ -168,6 +167,7 @@ inline int64_t NewFileSizeOf(pid_t pid, const fs::path& dir) {
   return -1;
 }
 
+// The named temporary files a run left in dir.
 inline std::vector<std::string> TempFilesIn(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir)) {

@@ -99,6 +99,53 @@ TEST_F(FormatE2e, CsvFieldsFromOtherProgramsConvert) {
             (std::vector<Bytes>{B({7, 0xFF, 0xFF, 0x43, 0x7A, 0, 0, 'a', 'b', 'c', 0}), B({0})}));
 }
 
+TEST_F(FormatE2e, QuotedFieldsSpanLinesAndRowsCountAsRows) {
+  WriteFileText(dir / "in.csv", "\"one\r\ntwo\",1\r\n\"three\n\",2\n4,\"x\"\n\x1A");
+  Outcome run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "szb", "in.csv", "out.pdb"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(RecordsOf(dir / "out.pdb"),
+            (std::vector<Bytes>{Cat({Text("one\ntwo"), B({0, 1})}),
+                                Cat({Text("three\n"), B({0, 2})}), B({'4', 0, 0})}));
+  run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r1-1", "szb", "in.csv", "out.pdb"});
+  EXPECT_EQ(RecordsOf(dir / "out.pdb"), (std::vector<Bytes>{Cat({Text("three\n"), B({0, 2})})}));
+  run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r4", "szb", "in.csv", "out.pdb"});
+  EXPECT_EQ(run.out, "ZelError: source csv does not have 4 rows, cannot start\n\n");
+}
+
+// A quoted field still open at the end of the file, begun on an earlier line:
+// the run stops and writes nothing, wherever the row lies before the range's end.
+TEST_F(FormatE2e, UnterminatedQuotedFieldStopsTheRun) {
+  const Bytes old = BuildPdb(Database({B({7})}));
+  WriteFileBytes(dir / "dest.pdb", old);
+  WriteFileText(dir / "in.csv", "1\n\"2\n3\n");
+  for (const char* range : {"-r0-", "-r2"}) {
+    Outcome run = Larkconv(dir.Path(), {"-csv", "-c", "Test", range, "b", "in.csv", "new.pdb"});
+    EXPECT_EQ(run.out, "ZelError: unterminated quoted field in source csv row 1\n");
+    EXPECT_EQ(run.status, kFailedStatus);
+    run = Larkconv(dir.Path(), {"-csv", "-a", range, "b", "in.csv", "dest.pdb"});
+    EXPECT_EQ(run.out, "ZelError: unterminated quoted field in source csv row 1\n");
+  }
+  EXPECT_FALSE(fs::exists(dir / "new.pdb"));
+  EXPECT_EQ(ReadFileBytes(dir / "dest.pdb"), old);
+  // Rows past the range's end are never read; a quote opened on the last line ends there.
+  EXPECT_EQ(Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r0-0", "b", "in.csv", "new.pdb"}).status,
+            0);
+  WriteFileText(dir / "in.csv", "1\n\"2");
+  EXPECT_EQ(Larkconv(dir.Path(), {"-csv", "-c", "Test", "b", "in.csv", "new.pdb"}).status, 0);
+  EXPECT_EQ(RecordsOf(dir / "new.pdb"), (std::vector<Bytes>{B({1}), B({2})}));
+}
+
+// A record from CSV that would reach 2^31 bytes ends the run, whatever fields
+// take it there; nothing is written.
+TEST_F(FormatE2e, RecordOf2To31BytesIsAnInternalError) {
+  WriteFileText(dir / "in.csv", "a,1,b\n");
+  const Outcome run =
+      Larkconv(dir.Path(), {"-csv", "-c", "Test", "s2147483647is2147483647", "in.csv", "out.pdb"});
+  EXPECT_EQ(run.out, "Internal error\n");
+  EXPECT_EQ(run.status, kFailedStatus);
+  EXPECT_FALSE(fs::exists(dir / "out.pdb"));
+}
+
 TEST_F(FormatE2e, RangeSelectsRecordsAndRows) {
   WriteFileBytes(dir / "in.pdb", BuildPdb(Database({B({1}), B({2}), B({3}), B({4})})));
   EXPECT_EQ(Larkconv(dir.Path(), {"-pdb", "-r1-2", "b", "in.pdb", "out.csv"}).status, 0);
@@ -116,6 +163,12 @@ TEST_F(FormatE2e, FormatFaultsEndTheRun) {
   EXPECT_EQ(run.out, "ZelError: invalid format string\n");
   EXPECT_EQ(run.status, kFailedStatus);
   EXPECT_FALSE(fs::exists(dir / "out.csv"));  // a failed run creates nothing
+  WriteFileText(dir / "old.csv", "\"old\"\r\n");
+  for (const char* append : {"-a", "-r0-"}) {  // -r0- selects all, in -a's place
+    run = Larkconv(dir.Path(), {"-pdb", append, "bi.x", "in.pdb", "old.csv"});
+    EXPECT_EQ(run.out, "ZelError: invalid format string\n");
+    EXPECT_EQ(ReadFileText(dir / "old.csv"), "\"old\"\r\n");
+  }
 
   run = Larkconv(dir.Path(), {"-pdb", "", "in.pdb", "out.csv"});
   EXPECT_EQ(run.out, "ZelError: missing format specifier\n");
