@@ -2,10 +2,12 @@
 // records by RowToRecord with a fuzzed format string.
 //
 // Input: the format string, a line feed, then the text of the CSV file. The
-// lines read must be the lines of the text, and the fields of each line must
-// come back the same through CsvFile's quoting.
+// rows read must be the rows of the text as a model splits it (a quoted field
+// open at a line's end takes the next line into its row), and the fields of
+// each row must come back the same through CsvFile's quoting.
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -41,8 +43,10 @@ bool AsksForHugeFields(const std::string& format, size_t textSize) {
   return false;
 }
 
-void Check(bool condition) {
-  if (!condition) std::abort();
+void Check(bool condition, int line = __builtin_LINE()) {
+  if (condition) return;
+  std::fprintf(stderr, "check failed at line %d\n", line);
+  std::abort();
 }
 
 std::vector<std::string> FieldsOf(CsvFile& csv) {
@@ -52,15 +56,24 @@ std::vector<std::string> FieldsOf(CsvFile& csv) {
   return fields;
 }
 
-// The fields of lines, quoted and written by CsvFile and read back, are the
-// same fields (a field read never holds a line feed or a zero byte).
+// A field as it reads back once written: each CR LF inside it loses its CR.
+std::string AsReadBack(const std::string& field) {
+  std::string out;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (!(field[i] == '\r' && i + 1 < field.size() && field[i + 1] == '\n')) out += field[i];
+  }
+  return out;
+}
+
+// The fields of rows, quoted and written by CsvFile and read back, are the
+// same fields (a field read never holds a zero byte; line feeds it may).
 void CheckFieldsComeBack(const std::vector<std::vector<std::string>>& rows) {
   std::string path = fuzzing::ScratchDir() + "/again.csv";
   CsvFile out;
   Check(out.Open(path, "w"));
   for (const std::vector<std::string>& fields : rows) {
     for (const std::string& field : fields) {
-      Check(field.find_first_of(std::string("\n\0", 2)) == std::string::npos);
+      Check(field.find('\0') == std::string::npos);
       out.AppendText(field);
     }
     out.WriteLine();
@@ -68,26 +81,92 @@ void CheckFieldsComeBack(const std::vector<std::vector<std::string>>& rows) {
   Check(out.Close());
   CsvFile in;
   Check(in.Open(path, "r"));
-  for (const std::vector<std::string>& fields : rows)
-    Check(in.ReadLine() && FieldsOf(in) == fields);
+  for (const std::vector<std::string>& fields : rows) {
+    Check(in.ReadLine());
+    std::vector<std::string> expected;
+    for (const std::string& field : fields)
+      expected.push_back(AsReadBack(field));
+    Check(FieldsOf(in) == expected);
+  }
   Check(!in.ReadLine());
 }
 
-// The lines of a text as ReadLine must give them: each with its line feed,
-// the last one perhaps without, and a carriage return before a line feed
-// dropped.
-std::vector<std::string> LinesOf(const std::string& text) {
+/// The rows of a CSV text as ReadLine must give them, and whether the text
+/// ends inside a quoted field begun on an earlier line. Made by RowsOf.
+struct Split {
+  std::vector<std::string> rows;
+  bool unterminated = false;
+};
+
+// The physical lines of text: each with its line feed (the last perhaps
+// without), a CR before the line feed dropped, cut after a zero byte; a
+// last line that is a lone 0x1A is no line.
+std::vector<std::string> PhysicalLinesOf(const std::string& text) {
   std::vector<std::string> lines;
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
     end = end == std::string::npos ? text.size() : end + 1;
     std::string line = text.substr(start, end - start);
+    start = end;
+    if (line == "\x1A" && start == text.size()) break;
     if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0)
       line.erase(line.size() - 2, 1);
+    const size_t zero = line.find('\0');
+    if (zero != std::string::npos) line.resize(zero + 1);
     lines.push_back(line);
-    start = end;
   }
   return lines;
+}
+
+// Groups the physical lines into rows, walking the fields the way a reader
+// of quoted fields does, one character at a time.
+Split RowsOf(const std::string& text) {
+  Split split;
+  std::string row;
+  bool inQuotes = false, fieldStarted = false;
+  size_t quoteLine = 0, lineInRow = 0;
+  for (const std::string& line : PhysicalLinesOf(text)) {
+    row += line;
+    for (size_t i = 0; i < line.size() && line[i] != '\0'; ++i) {
+      const char c = line[i];
+      if (inQuotes) {
+        if (c != '"') continue;
+        if (i + 1 < line.size() && line[i + 1] == '"') {
+          ++i;
+        } else {
+          inQuotes = false;
+        }
+      } else if (c == ',') {
+        fieldStarted = false;
+      } else if (c == '"' && !fieldStarted) {
+        inQuotes = fieldStarted = true;
+        quoteLine = lineInRow;
+      } else if (c != '\n') {
+        fieldStarted = true;
+      }
+    }
+    const bool cut = line.back() == '\0';  // a zero byte ends the row, quotes or not
+    if (inQuotes && !cut && line.back() == '\n') {
+      ++lineInRow;
+      continue;
+    }
+    if (inQuotes && !cut && quoteLine < lineInRow) {  // the text ends inside the quotes
+      split.unterminated = true;
+      return split;
+    }
+    split.rows.push_back(row);
+    row.clear();
+    inQuotes = fieldStarted = false;
+    lineInRow = 0;
+  }
+  if (!row.empty()) {  // the text ended right after a line feed inside quotes
+    if (quoteLine + 1 < lineInRow) {
+      split.unterminated = true;
+    } else {
+      split.rows.push_back(row);
+    }
+  }
+  return split;
 }
 
 }  // namespace
@@ -113,6 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(csv.Open(fuzzing::ScratchFile("in.csv", text.data(), text.size()), "r"));
   PdbDatabase db;
   db.SetResourceDb(false);
+  const Split split = RowsOf(text);
   int32_t rows = 0;
   try {
     for (; csv.ReadLine(); ++rows)
@@ -121,15 +201,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   Check(!csv.ReadFailed() && db.RecordCount() == rows);
+  Check(csv.RowUnterminated() == split.unterminated);
+  Check(static_cast<size_t>(rows) == split.rows.size());
 
-  const std::vector<std::string> lines = LinesOf(text);
   CsvFile again;
   Check(again.Open(fuzzing::ScratchDir() + "/in.csv", "r"));
   std::vector<std::vector<std::string>> rowsRead;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    Check(again.ReadLine() && again.Line() == lines[i]);
+  for (size_t i = 0; i < split.rows.size(); ++i) {
+    Check(again.ReadLine() && again.Line() == split.rows[i]);
     std::vector<std::string> fields = FieldsOf(again);
-    // Not the filler line, nor a line that starts with a zero byte: it has no
+    // Not the filler line, nor a row that starts with a zero byte: it has no
     // field, and written it would hold one empty field.
     if (i >= firstFuzzedLine && !fields.empty()) rowsRead.push_back(fields);
   }

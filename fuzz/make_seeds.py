@@ -80,6 +80,9 @@ def csv_seeds():
     save("csv_rows", "quotes", 's3cl2\n"a""b",""""",x"y\n"unterminated\n,,,\n')
     save("csv_rows", "bad-format", "3x\n1\n")
     save("csv_rows", "repeat", "2147483647b\n1,2,3\n")
+    save("csv_rows", "multi-line", 'szc(f)\n"title\r\nbody, ""quoted""\n",x,1.#INF\n'
+         '"a\n\n","\n",-1.#QNAN\r\nbare"q,"open\n\0cut\n\x1a,"\x1a"\n\x1a')
+    save("csv_rows", "unterminated", 's(b)\n"one",1\n"two\nthree,3\n')
 
 
 def record_seeds():
