@@ -33,6 +33,11 @@ extern const int kFailedStatus;
 // "\r\n" on Windows.
 extern const char* const kTextLineEnd;
 
+// The platform's null device where tests may write to it ("NUL" on Windows);
+// null on POSIX, where tests make a device node of their own instead of
+// touching the machine's.
+extern const char* const kNullDevice;
+
 // True where Run can limit the size of files the program writes.
 bool CanLimitFileSize();
 

@@ -13,6 +13,7 @@ namespace programrun {
 
 const int kFailedStatus = 255;
 const char* const kTextLineEnd = "\n";
+const char* const kNullDevice = nullptr;
 
 bool CanLimitFileSize() {
   return true;

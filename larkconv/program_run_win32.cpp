@@ -12,6 +12,7 @@ namespace programrun {
 
 const int kFailedStatus = -1;
 const char* const kTextLineEnd = "\r\n";
+const char* const kNullDevice = "NUL";
 
 namespace {
 

@@ -51,6 +51,41 @@ TEST(TextMode, CsvLinesEndAsThePlatformWritesTextAndConvertBack) {
   EXPECT_EQ(ReadFileText(dir / "out.csv"), lines + "\"4660\",\"say \"\"four\"\"\"" + end);
 }
 
+// A text holding line feeds is written with the platform's line end inside
+// its quotes, and comes back with its line feeds.
+TEST(TextMode, LineFeedsInTextSpanLinesAndConvertBack) {
+  ScratchDir dir;
+  const std::vector<Bytes> records = {Record({0, 1}, "title\nbody\n"), Record({0, 2}, "\n")};
+  TestPdb pdb;
+  for (const Bytes& r : records)
+    pdb.records.push_back({r});
+  WriteFileBytes(dir / "in.pdb", BuildPdb(pdb));
+  programrun::Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
+  EXPECT_EQ(run.status, 0);
+  const std::string end = programrun::kTextLineEnd;
+  EXPECT_EQ(ReadFileText(dir / "out.csv"),
+            "\"1\",\"title" + end + "body" + end + "\"" + end + "\"2\",\"" + end + "\"" + end);
+  run = Larkconv(dir, {"-csv", "-c", "Test", "i2sz", "out.csv", "back.pdb"});
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(RecordsOf(dir / "back.pdb"), records);
+}
+
+// The platform's null device is written in place: it stays a device.
+TEST(TextMode, NullDeviceIsWrittenInPlace) {
+  if (!programrun::kNullDevice) GTEST_SKIP() << "tests make their own device node here";
+  ScratchDir dir;
+  TestPdb pdb;
+  pdb.records.push_back({Record({0, 1}, "one")});
+  WriteFileBytes(dir / "in.pdb", BuildPdb(pdb));
+  WriteFileText(dir / "in.csv", "\"1\",\"one\"\n");
+  for (const char* append : {"-r0-", "-a"}) {
+    EXPECT_EQ(Larkconv(dir, {"-pdb", append, "i2sz", "in.pdb", programrun::kNullDevice}).status, 0);
+    EXPECT_EQ(Larkconv(dir, {"-csv", "-c", "Test", "i2sz", "in.csv", programrun::kNullDevice}).out,
+              "");
+  }
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.csv", "in.pdb"}));
+}
+
 // Text moves byte for byte: a Ctrl-Z, which Windows' text mode takes for the
 // end of a file, or a lone CR inside a field is data like any other byte.
 TEST(TextMode, ControlBytesInTextConvertBack) {
