@@ -19,6 +19,13 @@ Bytes Record(std::initializer_list<uint8_t> number, const std::string& text) {
   return out;
 }
 
+void WriteDatabase(const fs::path& path, const std::vector<Bytes>& records) {
+  TestPdb pdb;
+  for (const Bytes& r : records)
+    pdb.records.push_back({r});
+  WriteFileBytes(path, BuildPdb(pdb));
+}
+
 programrun::Outcome Larkconv(const ScratchDir& dir, const std::vector<std::string>& args) {
   return programrun::Run(LARKCONV_EXE, dir.Path(), args);
 }
@@ -27,10 +34,7 @@ TEST(TextMode, CsvLinesEndAsThePlatformWritesTextAndConvertBack) {
   ScratchDir dir;
   const std::vector<Bytes> records = {Record({0, 1}, "one"), Record({0xFF, 0xFE}, "two, three"),
                                       Record({0x12, 0x34}, "say \"four\"")};
-  TestPdb pdb;
-  for (const Bytes& r : records)
-    pdb.records.push_back({r});
-  WriteFileBytes(dir / "in.pdb", BuildPdb(pdb));
+  WriteDatabase(dir / "in.pdb", records);
 
   programrun::Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
   EXPECT_EQ(run.out, "");
@@ -56,10 +60,7 @@ TEST(TextMode, CsvLinesEndAsThePlatformWritesTextAndConvertBack) {
 TEST(TextMode, LineFeedsInTextSpanLinesAndConvertBack) {
   ScratchDir dir;
   const std::vector<Bytes> records = {Record({0, 1}, "title\nbody\n"), Record({0, 2}, "\n")};
-  TestPdb pdb;
-  for (const Bytes& r : records)
-    pdb.records.push_back({r});
-  WriteFileBytes(dir / "in.pdb", BuildPdb(pdb));
+  WriteDatabase(dir / "in.pdb", records);
   programrun::Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
   EXPECT_EQ(run.status, 0);
   const std::string end = programrun::kTextLineEnd;
@@ -74,9 +75,7 @@ TEST(TextMode, LineFeedsInTextSpanLinesAndConvertBack) {
 TEST(TextMode, NullDeviceIsWrittenInPlace) {
   if (!programrun::kNullDevice) GTEST_SKIP() << "tests make their own device node here";
   ScratchDir dir;
-  TestPdb pdb;
-  pdb.records.push_back({Record({0, 1}, "one")});
-  WriteFileBytes(dir / "in.pdb", BuildPdb(pdb));
+  WriteDatabase(dir / "in.pdb", {Record({0, 1}, "one")});
   WriteFileText(dir / "in.csv", "\"1\",\"one\"\n");
   for (const char* append : {"-r0-", "-a"}) {
     EXPECT_EQ(Larkconv(dir, {"-pdb", append, "i2sz", "in.pdb", programrun::kNullDevice}).status, 0);
@@ -95,10 +94,7 @@ TEST(TextMode, ControlBytesInTextConvertBack) {
                                              "b"),
                                       Record({0, 2}, "c\rd\r"), Record({0, 3}, "\x1A"),
                                       Record({0, 4}, "after")};
-  TestPdb pdb;
-  for (const Bytes& r : records)
-    pdb.records.push_back({r});
-  WriteFileBytes(dir / "in.pdb", BuildPdb(pdb));
+  WriteDatabase(dir / "in.pdb", records);
 
   programrun::Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
   EXPECT_EQ(run.status, 0);
