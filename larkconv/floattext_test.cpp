@@ -54,13 +54,13 @@ struct Big {
     }
   }
   bool Bit(int i) const { return (limb[i / 32] >> (i % 32)) & 1u; }
+  // 64 bits from bit start on, in plain 64-bit arithmetic (32-bit targets
+  // have no 128-bit integer).
   uint64_t Bits64From(int start) const {
-    unsigned __int128 window = 0;
-    for (int i = 2; i >= 0; --i) {
-      const int at = start / 32 + i;
-      window = (window << 32) | (at < kLimbs ? limb[at] : 0u);
-    }
-    return static_cast<uint64_t>(window >> (start % 32));
+    const int at = start / 32, part = start % 32;
+    auto limbAt = [&](int i) -> uint64_t { return at + i < kLimbs ? limb[at + i] : 0u; };
+    const uint64_t low = limbAt(0) | limbAt(1) << 32;
+    return part == 0 ? low : low >> part | limbAt(2) << (64 - part);
   }
   bool Less(const Big& other) const {
     for (int i = kLimbs - 1; i >= 0; --i) {
