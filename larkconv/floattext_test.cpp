@@ -125,19 +125,19 @@ std::string ModelText(uint32_t bits) {
       q17 = scaled.Bits64From(k);
       if (k > 0 && scaled.Bit(k - 1)) ++q17;
     } else {
-      // Here k is 0: divide by 10^-s in pieces, gathering the remainder exactly.
-      unsigned __int128 rest = 0, unit = 1;
+      // Here k is 0: divide twice the value by 10^-s in pieces; the quotient's
+      // last bit says whether the remainder was at least half the divisor.
+      scaled.MulSmall(2);
       for (int left = -s; left > 0;) {
         const int step = left > 9 ? 9 : left;
         uint32_t divisor = 1;
         for (int i = 0; i < step; ++i)
           divisor *= 10;
-        rest += unit * scaled.DivSmall(divisor);
-        unit *= divisor;
+        scaled.DivSmall(divisor);
         left -= step;
       }
-      q17 = scaled.Bits64From(0);
-      if (2 * rest >= unit) ++q17;
+      const uint64_t twice = scaled.Bits64From(0);
+      q17 = twice / 2 + (twice & 1);
     }
     if (q17 == 100000000000000000ull) {
       q17 /= 10;
