@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "packet.h"
+#include "testing/cpu_time.h"
 #include "testing/emulator_substitute.h"
 #include "testing/listen.h"
 #include "testing/under_wine.h"
@@ -151,28 +152,34 @@ TEST_F(LinkTest, AListenerThatAcceptsNothingIsGivenUpWithinFiveSeconds) {
   EXPECT_EQ(emu.Requests()[0].raw, kResetOn6415);
 }
 
-// Urgent data from the peer, on arrival and before each reply, is never taken
-// for a reply: the calls neither hang nor fail. Run apart, so that a hang ends
-// in a failure when the substitute stops.
-TEST_F(LinkTest, UrgentDataNeitherHoldsNorFailsACall) {
+// Urgent data from the peer, on arrival and while a reply is awaited, is never
+// taken for a reply: the calls neither hang nor spin (a wait that spins burns
+// the processor until the reply comes). Run apart, so that a hang ends in a
+// failure when the substitute stops.
+TEST_F(LinkTest, UrgentDataNeitherHoldsNorSpinsNorFailsACall) {
   ASSERT_TRUE(emu.Start({kPrimaryPort}));
   emu.SetUrgentBytes(true);
   Fault late;
-  late.delayMs = 300;
+  late.delayMs = 500;
   emu.SetFault(late);
-  auto calls = std::async(std::launch::async, [this] {
+  double cpuMs = 0;
+  auto calls = std::async(std::launch::async, [this, &cpuMs] {
     EmulatorLink link;
     uint32_t first = kUnset, second = kUnset;
     if (!link.Connect()) return false;
     // The urgent byte is there before the first request.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double before = ThreadCpuMs();
     bool replied = Lookup(link, "QuorvaneRT", &first) && Lookup(link, "Missing", &second);
+    cpuMs = ThreadCpuMs() - before;
     return replied && first == kRuntimeId && second == 0;
   });
   bool finished = calls.wait_for(std::chrono::seconds(8)) == std::future_status::ready;
   emu.Stop();  // ends a hung receive
   EXPECT_TRUE(finished) << "a call still waited after 8 s";
   EXPECT_TRUE(calls.get());
+  std::printf("[ timing   ] two calls waiting 500 ms each used %.0f ms of processor time\n", cpuMs);
+  EXPECT_LT(cpuMs, 250.0);
 }
 
 TEST_F(LinkTest, TwoCallsOnOneLinkCarryIdsOneAndTwoAndDeliverTheResults) {

@@ -484,8 +484,8 @@ Bytes EmulatorSubstitute::BuildReplyBody(const ReceivedRequest& request) {
 
 bool EmulatorSubstitute::Answer(Connection* connection, const ReceivedRequest& request,
                                 const Fault& fault) {
-  if (!PauseMs(fault.delayMs)) return false;
   if (urgentBytes) SendUrgentByte(connection->sock);
+  if (!PauseMs(fault.delayMs)) return false;
   if (fault.mode == FaultMode::Silent) return true;
   if (fault.mode == FaultMode::CloseWithoutReply) return false;
   Bytes body = BuildReplyBody(request);

@@ -160,7 +160,7 @@ class EmulatorSubstitute {
   // The parameter kinds of a trap, first to last ("wsd"), for recording.
   void SetTrapSignature(uint16_t trap, const std::string& kinds);
   // When on, every accepted connection first gets one byte of urgent data, and
-  // so does every reply just before it goes (after any delay).
+  // so does every request as soon as it is read, before any delay and reply.
   void SetUrgentBytes(bool on);
 
   // --- faults ---
