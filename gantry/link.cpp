@@ -25,12 +25,18 @@ EmulatorLink::~EmulatorLink() {
 
 bool EmulatorLink::Connect() {
   Close();
+  const uint32_t startTick = netsock::TickMs();
   const uint16_t ports[] = {kPrimaryPort, kSecondaryPort};
   for (uint16_t port : ports) {
+    // The first port leaves the last part of the time to the second one.
+    const uint32_t until =
+        port == kPrimaryPort ? kConnectTimeoutMs - kSecondPortShareMs : kConnectTimeoutMs;
+    const uint32_t elapsed = netsock::TickMs() - startTick;
+    if (elapsed >= until) continue;
     // A fresh socket per attempt: some platforms can't connect again after a refusal.
     sock = netsock::OpenTcp();
     if (sock == netsock::kInvalidSocket) return false;
-    if (netsock::ConnectLoopback(sock, port)) {
+    if (netsock::ConnectLoopback(sock, port, static_cast<int>(until - elapsed))) {
       primaryPort = port == kPrimaryPort;
       return true;
     }

@@ -23,7 +23,9 @@ class EmulatorLink {
   EmulatorLink(const EmulatorLink&) = delete;
   EmulatorLink& operator=(const EmulatorLink&) = delete;
 
-  // Connects to 127.0.0.1 port 2000, else (on a fresh socket) port 6415.
+  // Connects to 127.0.0.1 port 2000, else (on a fresh socket) port 6415,
+  // within kConnectTimeoutMs in all: a port whose listener accepts nothing is
+  // given up in time for the other one to be tried.
   bool Connect();
 
   // Sends one trap call and waits up to 5 s for its reply. True when a reply
@@ -37,6 +39,10 @@ class EmulatorLink {
 
   // How long a trap call waits for its reply, counted from the request.
   static constexpr uint32_t kReplyTimeoutMs = 5000;
+  // How long Connect may take over both ports, and the part of it kept for
+  // port 6415 when port 2000 neither accepts nor refuses.
+  static constexpr uint32_t kConnectTimeoutMs = 5000;
+  static constexpr uint32_t kSecondPortShareMs = 1000;
 
  private:
   // Frames the body with the next transaction id and sends it in one call;

@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "packet.h"
+#include "testing/cpu_time.h"
 #include "testing/emulator_substitute.h"
+#include "testing/listen.h"
 #include "testing/under_wine.h"
 
 namespace {
@@ -105,6 +108,78 @@ TEST_F(LinkTest, NothingListeningMeansNoConnectionAndNoCall) {
   EXPECT_FALSE(Lookup(link, "QuorvaneRT", &d0));
   EXPECT_EQ(d0, kUnset);
   link.Close();
+}
+
+/// A listener on a port that accepts nothing: its one-place queue is filled by
+/// connections made at the start, so further connects neither succeed nor are
+/// refused. Owned by one test.
+struct FullListener {
+  netsock::Socket listener;
+  std::vector<netsock::Socket> fillers;
+
+  explicit FullListener(uint16_t port) : listener(ListenLoopback(port, 1)) {
+    for (int i = 0; i < 3; ++i) {
+      fillers.push_back(netsock::OpenTcp());
+      netsock::ConnectLoopback(fillers.back(), port, 100);
+    }
+  }
+  ~FullListener() {
+    for (netsock::Socket filler : fillers)
+      netsock::CloseSocket(filler);
+    netsock::CloseSocket(listener);
+  }
+};
+
+TEST_F(LinkTest, AListenerThatAcceptsNothingIsGivenUpWithinFiveSeconds) {
+  FullListener full(kPrimaryPort);
+  ASSERT_NE(full.listener, netsock::kInvalidSocket);
+  auto start = Clock::now();
+  EmulatorLink alone;
+  EXPECT_FALSE(alone.Connect());
+  const double aloneMs = MsSince(start);
+
+  ASSERT_TRUE(emu.Start({kSecondaryPort}));
+  start = Clock::now();
+  EmulatorLink link;
+  EXPECT_TRUE(link.Connect());
+  const double fallbackMs = MsSince(start);
+  EXPECT_TRUE(Reset(link));
+  std::printf("[ timing   ] gave up after %.0f ms; reached port 6415 after %.0f ms\n", aloneMs,
+              fallbackMs);
+  EXPECT_LE(aloneMs, 5500.0);
+  EXPECT_LE(fallbackMs, 5500.0);
+  ASSERT_EQ(emu.RequestCount(), 1u);
+  EXPECT_EQ(emu.Requests()[0].raw, kResetOn6415);
+}
+
+// Urgent data from the peer, on arrival and while a reply is awaited, is never
+// taken for a reply: the calls neither hang nor spin (a wait that spins burns
+// the processor until the reply comes). Run apart, so that a hang ends in a
+// failure when the substitute stops.
+TEST_F(LinkTest, UrgentDataNeitherHoldsNorSpinsNorFailsACall) {
+  ASSERT_TRUE(emu.Start({kPrimaryPort}));
+  emu.SetUrgentBytes(true);
+  Fault late;
+  late.delayMs = 500;
+  emu.SetFault(late);
+  double cpuMs = 0;
+  auto calls = std::async(std::launch::async, [this, &cpuMs] {
+    EmulatorLink link;
+    uint32_t first = kUnset, second = kUnset;
+    if (!link.Connect()) return false;
+    // The urgent byte is there before the first request.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double before = ThreadCpuMs();
+    bool replied = Lookup(link, "QuorvaneRT", &first) && Lookup(link, "Missing", &second);
+    cpuMs = ThreadCpuMs() - before;
+    return replied && first == kRuntimeId && second == 0;
+  });
+  bool finished = calls.wait_for(std::chrono::seconds(8)) == std::future_status::ready;
+  emu.Stop();  // ends a hung receive
+  EXPECT_TRUE(finished) << "a call still waited after 8 s";
+  EXPECT_TRUE(calls.get());
+  std::printf("[ timing   ] two calls waiting 500 ms each used %.0f ms of processor time\n", cpuMs);
+  EXPECT_LT(cpuMs, 250.0);
 }
 
 TEST_F(LinkTest, TwoCallsOnOneLinkCarryIdsOneAndTwoAndDeliverTheResults) {
@@ -376,7 +451,7 @@ TEST(SubstituteTest, FlagsBadChecksumsAndStillAnswersInTheSameFraming) {
   packet[9] ^= 1;
   packet.back() ^= 1;
   netsock::Socket s = netsock::OpenTcp();
-  ASSERT_TRUE(netsock::ConnectLoopback(s, kSecondaryPort));
+  ASSERT_TRUE(netsock::ConnectLoopback(s, kSecondaryPort, 2000));
   ASSERT_EQ(netsock::SendBytes(s, packet.data(), packet.size()), static_cast<long>(packet.size()));
   Bytes reply(10 + 14 + 2);
   size_t have = 0, got = 0;

@@ -19,8 +19,10 @@ void Cleanup();
 
 // A TCP stream socket, or kInvalidSocket.
 Socket OpenTcp();
-// Blocking connect to 127.0.0.1 on port.
-bool ConnectLoopback(Socket s, uint16_t port);
+// Connects to 127.0.0.1 on port, giving up after timeoutMs (a listener that
+// accepts nothing holds a plain connect far longer). The socket is left
+// blocking.
+bool ConnectLoopback(Socket s, uint16_t port, int timeoutMs);
 void CloseSocket(Socket s);
 bool SetNonBlocking(Socket s);
 
@@ -31,7 +33,8 @@ enum class RecvStatus { Data, WouldBlock, Closed, Error };
 // One receive call of at most n bytes; on Data, *got is the count (> 0).
 RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got);
 
-// Waits until s is readable or timeoutMs pass; true when readable.
+// Waits until s is readable or timeoutMs pass; true when readable. Urgent
+// data alone does not count: no receive would take it.
 bool WaitReadable(Socket s, int timeoutMs);
 
 // A millisecond tick count for deadlines (wraps; compare by unsigned difference).

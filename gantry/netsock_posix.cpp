@@ -28,13 +28,17 @@ int Fd(Socket s) {
   return static_cast<int>(s);
 }
 
-// Waits for a connect that a signal interrupted, then takes its outcome.
-bool FinishInterruptedConnect(int fd) {
+// Waits for a connect under way until timeoutMs pass, then takes its outcome.
+bool FinishConnect(int fd, int timeoutMs) {
+  const uint32_t start = TickMs();
   pollfd entry{fd, POLLOUT, 0};
   int ready;
-  do {
-    ready = poll(&entry, 1, -1);
-  } while (ready < 0 && errno == EINTR);
+  for (;;) {
+    const uint32_t elapsed = TickMs() - start;
+    if (elapsed >= static_cast<uint32_t>(timeoutMs)) return false;
+    ready = poll(&entry, 1, timeoutMs - static_cast<int>(elapsed));
+    if (ready >= 0 || errno != EINTR) break;
+  }
   if (ready <= 0) return false;
   int error = 0;
   socklen_t length = sizeof error;
@@ -59,15 +63,17 @@ Socket OpenTcp() {
   return fd;
 }
 
-bool ConnectLoopback(Socket s, uint16_t port) {
+bool ConnectLoopback(Socket s, uint16_t port, int timeoutMs) {
+  const int flags = fcntl(Fd(s), F_GETFL, 0);
+  if (flags < 0 || fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) != 0) return false;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = inet_addr("127.0.0.1");
   address.sin_port = htons(port);
-  if (connect(Fd(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-    return true;
-  }
-  return errno == EINTR && FinishInterruptedConnect(Fd(s));
+  bool connected =
+      connect(Fd(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+      ((errno == EINPROGRESS || errno == EINTR) && FinishConnect(Fd(s), timeoutMs));
+  return fcntl(Fd(s), F_SETFL, flags) == 0 && connected;
 }
 
 void CloseSocket(Socket s) {

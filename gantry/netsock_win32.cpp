@@ -16,6 +16,25 @@ SOCKET Handle(Socket s) {
   return static_cast<SOCKET>(s);
 }
 
+// Waits for a connect under way until timeoutMs pass, then takes its outcome:
+// a refused connect shows in the failed set.
+bool FinishConnect(SOCKET s, int timeoutMs) {
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(s, &writable);
+  FD_SET(s, &failed);
+  timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  if (select(0, nullptr, &writable, &failed, &timeout) <= 0 || !FD_ISSET(s, &writable)) {
+    return false;
+  }
+  int error = 0;
+  int length = sizeof error;
+  return getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
+         error == 0;
+}
+
 }  // namespace
 
 bool Startup() {
@@ -32,12 +51,18 @@ Socket OpenTcp() {
   return s == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(s);
 }
 
-bool ConnectLoopback(Socket s, uint16_t port) {
+bool ConnectLoopback(Socket s, uint16_t port, int timeoutMs) {
+  u_long on = 1;
+  if (ioctlsocket(Handle(s), FIONBIO, &on) != 0) return false;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = inet_addr("127.0.0.1");
   address.sin_port = htons(port);
-  return connect(Handle(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  bool connected =
+      connect(Handle(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+      (WSAGetLastError() == WSAEWOULDBLOCK && FinishConnect(Handle(s), timeoutMs));
+  u_long off = 0;
+  return ioctlsocket(Handle(s), FIONBIO, &off) == 0 && connected;
 }
 
 void CloseSocket(Socket s) {
@@ -68,15 +93,15 @@ RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got) {
 
 bool WaitReadable(Socket s, int timeoutMs) {
   if (timeoutMs < 0) timeoutMs = 0;
+  // Only the readable set: the exception set also reports urgent data, which
+  // a receive never returns, so a blocking receive would wait for ever and a
+  // wait loop would spin. A closed or failed connection shows as readable.
   fd_set readable;
-  fd_set failed;
   FD_ZERO(&readable);
-  FD_ZERO(&failed);
   FD_SET(Handle(s), &readable);
-  FD_SET(Handle(s), &failed);
   timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
   // The first argument is ignored by Windows Sockets.
-  return select(0, &readable, nullptr, &failed, &timeout) > 0;
+  return select(0, &readable, nullptr, nullptr, &timeout) > 0;
 }
 
 uint32_t TickMs() {

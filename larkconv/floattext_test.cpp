@@ -54,13 +54,13 @@ struct Big {
     }
   }
   bool Bit(int i) const { return (limb[i / 32] >> (i % 32)) & 1u; }
+  // 64 bits from bit start on, in plain 64-bit arithmetic (32-bit targets
+  // have no 128-bit integer).
   uint64_t Bits64From(int start) const {
-    unsigned __int128 window = 0;
-    for (int i = 2; i >= 0; --i) {
-      const int at = start / 32 + i;
-      window = (window << 32) | (at < kLimbs ? limb[at] : 0u);
-    }
-    return static_cast<uint64_t>(window >> (start % 32));
+    const int at = start / 32, part = start % 32;
+    auto limbAt = [&](int i) -> uint64_t { return at + i < kLimbs ? limb[at + i] : 0u; };
+    const uint64_t low = limbAt(0) | limbAt(1) << 32;
+    return part == 0 ? low : low >> part | limbAt(2) << (64 - part);
   }
   bool Less(const Big& other) const {
     for (int i = kLimbs - 1; i >= 0; --i) {
@@ -125,19 +125,19 @@ std::string ModelText(uint32_t bits) {
       q17 = scaled.Bits64From(k);
       if (k > 0 && scaled.Bit(k - 1)) ++q17;
     } else {
-      // Here k is 0: divide by 10^-s in pieces, gathering the remainder exactly.
-      unsigned __int128 rest = 0, unit = 1;
+      // Here k is 0: divide twice the value by 10^-s in pieces; the quotient's
+      // last bit says whether the remainder was at least half the divisor.
+      scaled.MulSmall(2);
       for (int left = -s; left > 0;) {
         const int step = left > 9 ? 9 : left;
         uint32_t divisor = 1;
         for (int i = 0; i < step; ++i)
           divisor *= 10;
-        rest += unit * scaled.DivSmall(divisor);
-        unit *= divisor;
+        scaled.DivSmall(divisor);
         left -= step;
       }
-      q17 = scaled.Bits64From(0);
-      if (2 * rest >= unit) ++q17;
+      const uint64_t twice = scaled.Bits64From(0);
+      q17 = twice / 2 + (twice & 1);
     }
     if (q17 == 100000000000000000ull) {
       q17 /= 10;

@@ -316,7 +316,12 @@ void EmulatorSubstitute::ListenLoop(Listener* listener) {
   }
 }
 
+void EmulatorSubstitute::SetUrgentBytes(bool on) {
+  urgentBytes = on;
+}
+
 void EmulatorSubstitute::ServeConnection(Connection* connection) {
+  if (urgentBytes) SendUrgentByte(connection->sock);
   for (;;) {
     Bytes packet;
     bool peerEnded = false;
@@ -479,6 +484,7 @@ Bytes EmulatorSubstitute::BuildReplyBody(const ReceivedRequest& request) {
 
 bool EmulatorSubstitute::Answer(Connection* connection, const ReceivedRequest& request,
                                 const Fault& fault) {
+  if (urgentBytes) SendUrgentByte(connection->sock);
   if (!PauseMs(fault.delayMs)) return false;
   if (fault.mode == FaultMode::Silent) return true;
   if (fault.mode == FaultMode::CloseWithoutReply) return false;

@@ -159,6 +159,9 @@ class EmulatorSubstitute {
   void SetByRefValue(uint16_t trap, int paramNo, uint32_t value);
   // The parameter kinds of a trap, first to last ("wsd"), for recording.
   void SetTrapSignature(uint16_t trap, const std::string& kinds);
+  // When on, every accepted connection first gets one byte of urgent data, and
+  // so does every request as soon as it is read, before any delay and reply.
+  void SetUrgentBytes(bool on);
 
   // --- faults ---
   // The fault for every request without a request-specific one.
@@ -215,6 +218,7 @@ class EmulatorSubstitute {
   mutable std::condition_variable changed;
   std::atomic<bool> stopping{false};
   bool running = false;
+  std::atomic<bool> urgentBytes{false};
 
   std::vector<std::unique_ptr<Listener>> listeners;
   std::vector<std::unique_ptr<Connection>> connections;

@@ -10,7 +10,7 @@
 
 namespace gantry_testing {
 
-netsock::Socket ListenLoopback(uint16_t port) {
+netsock::Socket ListenLoopback(uint16_t port, int backlog) {
   int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (fd < 0) return netsock::kInvalidSocket;
   int on = 1;
@@ -20,7 +20,7 @@ netsock::Socket ListenLoopback(uint16_t port) {
   address.sin_addr.s_addr = inet_addr("127.0.0.1");
   address.sin_port = htons(port);
   if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      listen(fd, SOMAXCONN) != 0) {
+      listen(fd, backlog < 0 ? SOMAXCONN : backlog) != 0) {
     close(fd);
     return netsock::kInvalidSocket;
   }
@@ -38,6 +38,16 @@ netsock::Socket AcceptConnection(netsock::Socket listener) {
   setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
 #endif
   return fd;
+}
+
+bool SendUrgentByte(netsock::Socket s) {
+  const char byte = '!';
+#if defined(MSG_NOSIGNAL)
+  const int flags = MSG_OOB | MSG_NOSIGNAL;
+#else
+  const int flags = MSG_OOB;  // accepted sockets carry SO_NOSIGPIPE instead
+#endif
+  return send(static_cast<int>(s), &byte, 1, flags) == 1;
 }
 
 }  // namespace gantry_testing

@@ -6,7 +6,7 @@
 
 namespace gantry_testing {
 
-netsock::Socket ListenLoopback(uint16_t port) {
+netsock::Socket ListenLoopback(uint16_t port, int backlog) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return netsock::kInvalidSocket;
   BOOL on = TRUE;
@@ -16,7 +16,7 @@ netsock::Socket ListenLoopback(uint16_t port) {
   address.sin_addr.s_addr = inet_addr("127.0.0.1");
   address.sin_port = htons(port);
   if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      listen(s, SOMAXCONN) != 0) {
+      listen(s, backlog < 0 ? SOMAXCONN : backlog) != 0) {
     closesocket(s);
     return netsock::kInvalidSocket;
   }
@@ -26,6 +26,11 @@ netsock::Socket ListenLoopback(uint16_t port) {
 netsock::Socket AcceptConnection(netsock::Socket listener) {
   SOCKET s = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
   return s == INVALID_SOCKET ? netsock::kInvalidSocket : static_cast<netsock::Socket>(s);
+}
+
+bool SendUrgentByte(netsock::Socket s) {
+  const char byte = '!';
+  return send(static_cast<SOCKET>(s), &byte, 1, MSG_OOB) == 1;
 }
 
 }  // namespace gantry_testing
