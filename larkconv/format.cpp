@@ -160,6 +160,12 @@ bool RecordFormat::NextField(FieldKind& outKind, int32_t& outSize) {
   return true;
 }
 
+bool RecordFormat::AtGroupStart() const {
+  if (group.empty() || repeat != 0) return false;
+  if (inGroup) return cursor == 0 || cursor >= group.size();
+  return cursor >= head.size();
+}
+
 // Parses the item at cursor in text (head or group) into kind, size and repeat.
 void RecordFormat::ParseItem(const std::string& text) {
   int32_t count = 1;
@@ -211,6 +217,16 @@ void RecordFormat::ParseItem(const std::string& text) {
   repeat = count - 1;
 }
 
+size_t FieldBytes(FieldKind kind, int32_t size, const uint8_t* p, size_t available) {
+  if (kind == FieldKind::String && size == 0) {
+    if (available == 0) return 0;
+    const void* zero = std::memchr(p, 0, available);
+    return zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - p) + 1 : available;
+  }
+  const size_t needed = static_cast<size_t>(size);
+  return needed <= available ? needed : 0;
+}
+
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format) {
   RecordFormat fields(format);
   const size_t length = record.length > 0 && record.bytes ? static_cast<size_t>(record.length) : 0;
@@ -219,8 +235,7 @@ bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& forma
   FieldKind kind;
   int32_t size;
   while (fields.NextField(kind, size)) {
-    const size_t needed = size == 0 ? 1 : static_cast<size_t>(size);
-    if (needed > length - offset) break;
+    if (FieldBytes(kind, size, record.bytes + offset, length - offset) == 0) break;
     offset += AppendFieldText(kind, size, record.bytes + offset, limit, csv);
   }
   csv.WriteLine();
