@@ -59,6 +59,10 @@ std::string Printf(const char* pattern, ...) {
   return text;
 }
 
+std::string ByteCount(uint64_t n) {
+  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
+
 uint16_t Big16(const uint8_t* p, const uint8_t* limit) {
   uint16_t value = 0;
   GetBig16(p, limit, &value);
@@ -185,11 +189,13 @@ void ScanBlocks(Layout& l, const PdbDatabase& db) {
     }
   }
   if (firstUsed > l.listEnd) {
+    const uint64_t gap = firstUsed - l.listEnd;
+    const bool filler = gap == 2 && l.file[l.listEnd] == 0 && l.file[l.listEnd + 1] == 0;
     l.warnings.push_back(
-        Printf("%llu bytes at %llu, after the entry list, belong to no record or "
-               "block",
-               static_cast<unsigned long long>(firstUsed - l.listEnd),
-               static_cast<unsigned long long>(l.listEnd)));
+        Printf("%s at %llu, between the entry list and the data, belong to no "
+               "record or block%s",
+               ByteCount(gap).c_str(), static_cast<unsigned long long>(l.listEnd),
+               filler ? " (the customary 2-byte filler)" : ""));
   }
 }
 
@@ -370,10 +376,6 @@ void PrintDump(const Layout& l, const PdbDatabase& db, Range range, std::ostream
   }
 }
 
-std::string ByteCount(uint64_t n) {
-  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
-}
-
 std::string FieldName(FieldKind kind, int32_t size) {
   switch (kind) {
     case FieldKind::Integer:
@@ -437,8 +439,9 @@ int PrintCheck(const PdbDatabase& db, Range range, const std::string& format, st
     ++counts[fit.result];
     out << Printf("%5d  %-6s  ", i, kResults[fit.result]) << fit.detail << '\n';
   }
-  out << Printf("checked %d records: %d exact, %d over, %d short\n", range.end - range.first,
-                counts[Fit::Exact], counts[Fit::Over], counts[Fit::Short]);
+  const int32_t checked = range.end - range.first;
+  out << Printf("checked %d record%s: %d exact, %d over, %d short\n", checked,
+                checked == 1 ? "" : "s", counts[Fit::Exact], counts[Fit::Over], counts[Fit::Short]);
   return counts[Fit::Exact] == range.end - range.first ? kInfoOk : kInfoMismatch;
 }
 
