@@ -61,10 +61,12 @@ class FormatGenerator {
 
   // A record of the first n fields of format (n at least 1) whose bytes come
   // back unchanged from CSV: strings hold no zero byte before their padding or
-  // terminator and no line feed, floats are finite.
-  Bytes Record(const GenFormat& format) {
+  // terminator and no line feed, floats are finite. *fieldCount, when given,
+  // is set to n.
+  Bytes Record(const GenFormat& format, size_t* fieldCount = nullptr) {
     size_t limit = format.head.size() + 3 * format.group.size();
     const size_t fields = 1 + static_cast<size_t>(Pick(static_cast<int>(limit)));
+    if (fieldCount) *fieldCount = fields;
     Bytes record;
     for (size_t i = 0; i < fields; ++i)
       AddValue(*format.FieldAt(i), record);

@@ -59,8 +59,13 @@ std::string Printf(const char* pattern, ...) {
   return text;
 }
 
+// "1 byte", "2 bytes": n and the noun, in the plural unless n is 1.
+std::string Counted(uint64_t n, const char* noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 std::string ByteCount(uint64_t n) {
-  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+  return Counted(n, "byte");
 }
 
 uint16_t Big16(const uint8_t* p, const uint8_t* limit) {
@@ -402,7 +407,7 @@ Fit CheckRecord(const PdbRecord& record, const std::string& format) {
   RecordFormat fields(format);
   const size_t length = static_cast<size_t>(record.length);
   size_t offset = 0;
-  int32_t count = 0;
+  uint64_t count = 0;  // a record of 2^31 one-byte fields counts them all
   FieldKind kind;
   int32_t size;
   for (;;) {
@@ -414,20 +419,21 @@ Fit CheckRecord(const PdbRecord& record, const std::string& format) {
     ++count;
     if (used == 0) {
       return {Fit::Short,
-              Printf("field %d (%s) needs %s, %s left", count, FieldName(kind, size).c_str(),
-                     ByteCount(size == 0 ? 1 : size).c_str(), ByteCount(left).c_str())};
+              Printf("field %llu (%s) needs %s, %s left", static_cast<unsigned long long>(count),
+                     FieldName(kind, size).c_str(), ByteCount(size == 0 ? 1 : size).c_str(),
+                     ByteCount(left).c_str())};
     }
     if (kind == FieldKind::String && size == 0 && record.bytes[offset + used - 1] != 0) {
-      return {Fit::Short, Printf("field %d (%s) has no zero byte in the %s left", count,
+      return {Fit::Short, Printf("field %llu (%s) has no zero byte in the %s left",
+                                 static_cast<unsigned long long>(count),
                                  FieldName(kind, size).c_str(), ByteCount(left).c_str())};
     }
     offset += used;
   }
   if (offset < length) {
-    return {Fit::Over,
-            Printf("%s left over after %d fields", ByteCount(length - offset).c_str(), count)};
+    return {Fit::Over, ByteCount(length - offset) + " left over after " + Counted(count, "field")};
   }
-  return {Fit::Exact, Printf("%s in %d fields", ByteCount(length).c_str(), count)};
+  return {Fit::Exact, ByteCount(length) + " in " + Counted(count, "field")};
 }
 
 int PrintCheck(const PdbDatabase& db, Range range, const std::string& format, std::ostream& out) {
@@ -440,9 +446,10 @@ int PrintCheck(const PdbDatabase& db, Range range, const std::string& format, st
     out << Printf("%5d  %-6s  ", i, kResults[fit.result]) << fit.detail << '\n';
   }
   const int32_t checked = range.end - range.first;
-  out << Printf("checked %d record%s: %d exact, %d over, %d short\n", checked,
-                checked == 1 ? "" : "s", counts[Fit::Exact], counts[Fit::Over], counts[Fit::Short]);
-  return counts[Fit::Exact] == range.end - range.first ? kInfoOk : kInfoMismatch;
+  out << "checked " << Counted(checked, "record")
+      << Printf(": %d exact, %d over, %d short\n", counts[Fit::Exact], counts[Fit::Over],
+                counts[Fit::Short]);
+  return counts[Fit::Exact] == checked ? kInfoOk : kInfoMismatch;
 }
 
 // Reads decimal digits at p, moving p past them; the value stops at INT32_MAX.
