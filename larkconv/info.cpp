@@ -419,21 +419,23 @@ Fit CheckRecord(const PdbRecord& record, const std::string& format) {
     ++count;
     if (used == 0) {
       return {Fit::Short,
-              Printf("field %llu (%s) needs %s, %s left", static_cast<unsigned long long>(count),
-                     FieldName(kind, size).c_str(), ByteCount(size == 0 ? 1 : size).c_str(),
-                     ByteCount(left).c_str())};
+              Printf("runs out of bytes at field %llu: %s needs %s, %s left",
+                     static_cast<unsigned long long>(count), FieldName(kind, size).c_str(),
+                     ByteCount(size == 0 ? 1 : size).c_str(), std::to_string(left).c_str())};
     }
     if (kind == FieldKind::String && size == 0 && record.bytes[offset + used - 1] != 0) {
-      return {Fit::Short, Printf("field %llu (%s) has no zero byte in the %s left",
-                                 static_cast<unsigned long long>(count),
-                                 FieldName(kind, size).c_str(), ByteCount(left).c_str())};
+      return {Fit::Short,
+              Printf("runs out of bytes at field %llu: %s finds no zero byte in the %s left",
+                     static_cast<unsigned long long>(count), FieldName(kind, size).c_str(),
+                     ByteCount(left).c_str())};
     }
     offset += used;
   }
   if (offset < length) {
-    return {Fit::Over, ByteCount(length - offset) + " left over after " + Counted(count, "field")};
+    return {Fit::Over,
+            "leaves " + ByteCount(length - offset) + " over after " + Counted(count, "field")};
   }
-  return {Fit::Exact, ByteCount(length) + " in " + Counted(count, "field")};
+  return {Fit::Exact, "uses its " + ByteCount(length) + " exactly in " + Counted(count, "field")};
 }
 
 int PrintCheck(const PdbDatabase& db, Range range, const std::string& format, std::ostream& out) {

@@ -51,7 +51,8 @@ TEST_F(LarkinfoProgramTest, ShowsAndChecksTheSampleDatabase) {
   EXPECT_NE(right.out.find("checked 4 records: 4 exact, 0 over, 0 short\n"), std::string::npos);
   programrun::Outcome wrong = Larkinfo({"sample.pdb", "-f", "s8.i2.ibfc"});
   EXPECT_EQ(wrong.status, 2);
-  EXPECT_NE(wrong.out.find("    2  over    1 byte left over after 6 fields\n"), std::string::npos);
+  EXPECT_NE(wrong.out.find("    2  over    leaves 1 byte over after 6 fields\n"),
+            std::string::npos);
   programrun::Outcome fault = Larkinfo({"-f", "s8.i2.ibfcsq", "sample.pdb"});
   EXPECT_EQ(fault.status, 1);
   EXPECT_EQ(fault.out, "index  result  detail\nZelError: invalid format string\n");

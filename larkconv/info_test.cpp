@@ -220,22 +220,31 @@ TEST(LarkinfoTest, ChecksHowTheFormatFitsEachRecord) {
     Bytes record;
     std::string line;  // after the index
   } cases[] = {
-      {"w", {1, 2}, "exact   2 bytes in 1 field"},
-      {"w", {1, 2, 3}, "over    1 byte left over after 1 field"},
-      {"()", {5}, "over    1 byte left over after 0 fields"},
-      {"wi", {1, 2, 3}, "short   field 2 (4-byte integer) needs 4 bytes, 1 byte left"},
-      {"wi", {1, 2}, "short   field 2 (4-byte integer) needs 4 bytes, 0 bytes left"},
-      {"(bw)", {1, 2, 3}, "exact   3 bytes in 2 fields"},
-      {"(bw)", {1, 2, 3, 4}, "short   field 4 (2-byte integer) needs 2 bytes, 0 bytes left"},
-      {"w(b)", {}, "short   field 1 (2-byte integer) needs 2 bytes, 0 bytes left"},
-      {"(b)", {}, "exact   0 bytes in 0 fields"},
-      {"sz", {'a', 0}, "exact   2 bytes in 1 field"},
-      {"sz", {}, "short   field 1 (zero-terminated string) needs 1 byte, 0 bytes left"},
+      {"w", {1, 2}, "exact   uses its 2 bytes exactly in 1 field"},
+      {"w", {1, 2, 3}, "over    leaves 1 byte over after 1 field"},
+      {"()", {5}, "over    leaves 1 byte over after 0 fields"},
+      {"wi",
+       {1, 2, 3},
+       "short   runs out of bytes at field 2: 4-byte integer needs 4 bytes, 1 left"},
+      {"wi", {1, 2}, "short   runs out of bytes at field 2: 4-byte integer needs 4 bytes, 0 left"},
+      {"(bw)", {1, 2, 3}, "exact   uses its 3 bytes exactly in 2 fields"},
+      {"(bw)",
+       {1, 2, 3, 4},
+       "short   runs out of bytes at field 4: 2-byte integer needs 2 bytes, 0 left"},
+      {"w(b)", {}, "short   runs out of bytes at field 1: 2-byte integer needs 2 bytes, 0 left"},
+      {"(b)", {}, "exact   uses its 0 bytes exactly in 0 fields"},
+      {"sz", {'a', 0}, "exact   uses its 2 bytes exactly in 1 field"},
+      {"sz",
+       {},
+       "short   runs out of bytes at field 1: zero-terminated string needs 1 byte, 0 left"},
       {"csz",
        {'c', 'a', 'b'},
-       "short   field 2 (zero-terminated string) has no zero byte in the 2 bytes left"},
-      {"s3f", {'a', 0, 0, 0x3F, 0x80, 0, 0}, "exact   7 bytes in 2 fields"},
-      {"s3f", {'a', 0, 0, 0x3F}, "short   field 2 (float) needs 4 bytes, 1 byte left"},
+       "short   runs out of bytes at field 2: zero-terminated string finds no zero byte in the 2 "
+       "bytes left"},
+      {"s3f", {'a', 0, 0, 0x3F, 0x80, 0, 0}, "exact   uses its 7 bytes exactly in 2 fields"},
+      {"s3f",
+       {'a', 0, 0, 0x3F},
+       "short   runs out of bytes at field 2: float needs 4 bytes, 1 left"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.format);
@@ -256,14 +265,14 @@ TEST(LarkinfoTest, ChecksHowTheFormatFitsEachRecord) {
   Shown fault = Info(BuildPdb(p), {"-f", "bq"});
   EXPECT_EQ(fault.out,
             "index  result  detail\n"
-            "    0  short   field 1 (1-byte integer) needs 1 byte, 0 bytes left\n"
+            "    0  short   runs out of bytes at field 1: 1-byte integer needs 1 byte, 0 left\n"
             "ZelError: invalid format string\n");
   EXPECT_EQ(fault.status, 1);
   EXPECT_EQ(Info(BuildPdb(p), {"-f", ""}).out, "ZelError: missing format specifier\n");
   EXPECT_EQ(Info(BuildPdb(p), {"-f", "b", "-r1-2"}).out,
             "index  result  detail\n"
-            "    1  exact   1 byte in 1 field\n"
-            "    2  exact   1 byte in 1 field\n"
+            "    1  exact   uses its 1 byte exactly in 1 field\n"
+            "    2  exact   uses its 1 byte exactly in 1 field\n"
             "checked 2 records: 2 exact, 0 over, 0 short\n");
   Shown resources = Info(BuildResourcePdb(TestPdb(), {{"code", 1, {1}}}), {"-f", "b"});
   EXPECT_EQ(resources.status, 1);
