@@ -342,22 +342,23 @@ void PrintList(const Layout& l, const PdbDatabase& db, Range range, std::ostream
 
 // One line of a dump: offset, up to 16 bytes in hex, and as characters.
 void PrintDumpLine(const uint8_t* bytes, size_t offset, size_t count, std::ostream& out) {
+  static const char kHex[] = "0123456789abcdef";
   char line[96];
-  int at = std::snprintf(line, sizeof line, "  %08zx ", offset);
+  size_t at = static_cast<size_t>(std::snprintf(line, sizeof line, "  %08zx ", offset));
   for (size_t i = 0; i < 16; ++i) {
     if (i == 8) line[at++] = ' ';
-    if (i < count) {
-      at += std::snprintf(line + at, sizeof line - static_cast<size_t>(at), " %02x", bytes[i]);
-    } else {
-      at += std::snprintf(line + at, sizeof line - static_cast<size_t>(at), "   ");
-    }
+    line[at++] = ' ';
+    line[at++] = i < count ? kHex[bytes[i] >> 4] : ' ';
+    line[at++] = i < count ? kHex[bytes[i] & 0x0F] : ' ';
   }
-  at += std::snprintf(line + at, sizeof line - static_cast<size_t>(at), "  |");
+  line[at++] = ' ';
+  line[at++] = ' ';
+  line[at++] = '|';
   for (size_t i = 0; i < count; ++i)
     line[at++] = bytes[i] >= ' ' && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '.';
   line[at++] = '|';
   line[at++] = '\n';
-  out.write(line, at);
+  out.write(line, static_cast<std::streamsize>(at));
 }
 
 void PrintDump(const Layout& l, const PdbDatabase& db, Range range, std::ostream& out) {

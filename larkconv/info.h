@@ -32,8 +32,9 @@ constexpr int kInfoMismatch = 2;  // -f found a record the format does not fit e
 bool ParseInfoCommandLine(int argc, char** argv, InfoOptions* options, std::ostream& out);
 
 // Prints to out what options ask for about the PDB file whose bytes are
-// file[0..size-1], and returns the exit status. Whatever the bytes, it only
-// allocates about twice their size, plus the lines it prints.
+// file[0..size-1], and returns the exit status. Whatever the bytes, what it
+// allocates is a small multiple of their size (a copy of them and a table of
+// the records), never sized from the counts and offsets they claim.
 int InspectPdb(const uint8_t* file, size_t size, const InfoOptions& options, std::ostream& out);
 
 // The whole program: parses the command line, reads the file, inspects it.
