@@ -309,12 +309,10 @@ TEST(LarkinfoTest, CommandLine) {
   } cases[] = {
       {{"db.pdb"}, ""},
       {{"-l", "-x", "-r2-5", "-f", "b", "db.pdb"}, ""},
-      {{"db.pdb", "-r3x"}, ""},
       {{"--help"}, ""},
       {{}, "larkinfo: no pdb file given\n"},
       {{"-l"}, "larkinfo: no pdb file given\n"},
       {{"-q", "db.pdb"}, "larkinfo: unknown option -q\n"},
-      {{"-L", "db.pdb"}, "larkinfo: unknown option -L\n"},
       {{"a.pdb", "b.pdb"}, "larkinfo: one pdb file at a time\n"},
       {{"db.pdb", "-f"}, "larkinfo: -f requires a format string\n"},
       {{"-r", "db.pdb"}, "larkinfo: -r requires arguments\n"},
