@@ -71,6 +71,23 @@ def pdb_seeds():
     save("pdb_read", "negative-count", header(-1))
 
 
+def info_seeds():
+    with open(os.path.join(HERE, "..", "examples", "sample.pdb"), "rb") as f:
+        sample = f.read()
+    save("pdb_info", "sample", b"s8.i2.ibfcsz\n" + sample)
+    save("pdb_info", "sample-wrong-format", b"s8.i2.ibfc(bw)\n" + sample)
+    save("pdb_info", "records", b"w(b)\n" + record_pdb([b"abc", b"", b"\0\1\2\3\4"], gap=b"\0\0"))
+    save("pdb_info", "info-blocks", b"sz\n"
+         + record_pdb([b"rec\0", b"x"], gap=b"APPINFOSORT", app_info=94, sort_info=101))
+    save("pdb_info", "resources",
+         b"b\n" + resource_pdb([(b"code", 1, b"\x4e\x75"), (b"t A\xff", -1, b"App")]))
+    bad = bytearray(record_pdb([b"ab", b"cd", b"ef"]))
+    bad[86:90] = struct.pack(">I", 80)
+    save("pdb_info", "descending", b"b\n" + bytes(bad))
+    save("pdb_info", "short-header", header(0)[:40])
+    save("pdb_info", "bad-format", b"b(q)\n" + record_pdb([b"ab"]))
+
+
 def csv_seeds():
     sample = ('"AX-100","12","40017","1","3.99000001","A","Hex bolt M6, zinc"\n'
               '"BK-22070","-3","40017","1","12.5","C","15"" monitor stand"\n')
@@ -125,6 +142,7 @@ def reply_seeds():
 
 if __name__ == "__main__":
     pdb_seeds()
+    info_seeds()
     csv_seeds()
     record_seeds()
     reply_seeds()

@@ -1,8 +1,9 @@
 #pragma once
 
 // Test helpers for the corrupt-input and fault tests: runs the built larkconv
-// in a child process under resource limits or without root's permission
-// override, and tells how it ended. POSIX only (Linux for the capabilities).
+// (or larkinfo) in a child process under resource limits or without root's
+// permission override, and tells how it ended. POSIX only (Linux for the
+// capabilities).
 
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -94,11 +95,11 @@ inline bool ApplyLimits(const Limits& limits) {
   return !limits.noPermissionOverride || DropPermissionOverride();
 }
 
-// Starts larkconv with args in dir; *outFd is the read end of its standard
+// Starts program with args in dir; *outFd is the read end of its standard
 // output. The child's status is kSetupFailed when the limits could not be set.
-inline pid_t StartLarkconv(const fs::path& dir, const std::vector<std::string>& args,
-                           const Limits& limits, int* outFd) {
-  std::vector<char*> argv{const_cast<char*>(LARKCONV_EXE)};
+inline pid_t StartProgram(const char* program, const fs::path& dir,
+                          const std::vector<std::string>& args, const Limits& limits, int* outFd) {
+  std::vector<char*> argv{const_cast<char*>(program)};
   for (const std::string& a : args)
     argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -110,12 +111,17 @@ inline pid_t StartLarkconv(const fs::path& dir, const std::vector<std::string>& 
     close(fds[0]);
     close(fds[1]);
     if (chdir(dir.c_str()) != 0 || !ApplyLimits(limits)) _exit(kSetupFailed);
-    execv(LARKCONV_EXE, argv.data());
+    execv(program, argv.data());
     _exit(kExecFailed);
   }
   close(fds[1]);
   *outFd = fds[0];
   return pid;
+}
+
+inline pid_t StartLarkconv(const fs::path& dir, const std::vector<std::string>& args,
+                           const Limits& limits, int* outFd) {
+  return StartProgram(LARKCONV_EXE, dir, args, limits, outFd);
 }
 
 // Collects the output of a started child and waits for its end.
@@ -133,12 +139,17 @@ inline Ending FinishLarkconv(pid_t pid, int outFd) {
   return ending;
 }
 
-inline Ending RunLarkconv(const fs::path& dir, const std::vector<std::string>& args,
-                          const Limits& limits = Limits()) {
+inline Ending RunProgram(const char* program, const fs::path& dir,
+                         const std::vector<std::string>& args, const Limits& limits = Limits()) {
   int outFd = -1;
-  pid_t pid = StartLarkconv(dir, args, limits, &outFd);
+  pid_t pid = StartProgram(program, dir, args, limits, &outFd);
   if (pid < 0) return Ending();
   return FinishLarkconv(pid, outFd);
+}
+
+inline Ending RunLarkconv(const fs::path& dir, const std::vector<std::string>& args,
+                          const Limits& limits = Limits()) {
+  return RunProgram(LARKCONV_EXE, dir, args, limits);
 }
 
 /// A fresh directory like ScratchDir, but on a memory file system where there

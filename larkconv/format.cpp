@@ -44,12 +44,11 @@ int32_t SignedFrom32(uint32_t v) {
   return -static_cast<int32_t>(~v) - 1;
 }
 
-// Adds the field of the given kind and size found at p (size bytes are known to
-// lie before limit, or at least one for a zero-terminated string) to csv, and
-// returns the number of bytes it used.
-size_t AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, const uint8_t* limit,
-                       CsvFile& csv) {
+// Adds the field of the given kind and size that takes the used bytes at p,
+// as FieldBytes measured them, to csv.
+void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size_t used, CsvFile& csv) {
   const char* text = reinterpret_cast<const char*>(p);
+  const uint8_t* const limit = p + used;
   switch (kind) {
     case FieldKind::Integer: {
       if (size == 1) {
@@ -63,37 +62,28 @@ size_t AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, const uin
         GetBig32(p, limit, &v);
         csv.AppendInt(SignedFrom32(v));
       }
-      return static_cast<size_t>(size);
+      return;
     }
     case FieldKind::Char:
       csv.AppendText(text, 1);
-      return 1;
+      return;
     case FieldKind::Float: {
       uint32_t bits = 0;
       GetBig32(p, limit, &bits);
       csv.AppendText(FormatFloat(bits));
-      return 4;
+      return;
     }
     case FieldKind::String:
       break;
   }
-  const size_t available = static_cast<size_t>(limit - p);
   if (size != 0) {
     // The text ends at the field's first zero byte, as CsvFile would cut it.
-    const void* zero = std::memchr(p, 0, static_cast<size_t>(size));
-    const size_t used = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - p)
-                             : static_cast<size_t>(size);
-    csv.AppendText(text, used);
-    return static_cast<size_t>(size);
+    const void* zero = std::memchr(p, 0, used);
+    csv.AppendText(text, zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - p) : used);
+    return;
   }
-  const void* zero = std::memchr(p, 0, available);
-  if (zero == nullptr) {
-    csv.AppendText(text, available);
-    return available;
-  }
-  const size_t used = static_cast<size_t>(static_cast<const uint8_t*>(zero) - p);
-  csv.AppendText(text, used);
-  return used + 1;
+  // A zero-terminated string: its text, without the zero when there is one.
+  csv.AppendText(text, p[used - 1] == 0 ? used - 1 : used);
 }
 
 // Records built from CSV stay below 2^31 bytes, the most a record length
@@ -169,6 +159,12 @@ bool RecordFormat::NextField(FieldKind& outKind, int32_t& outSize) {
   return true;
 }
 
+bool RecordFormat::AtGroupStart() const {
+  if (group.empty() || repeat != 0) return false;
+  if (inGroup) return cursor == 0 || cursor >= group.size();
+  return cursor >= head.size();
+}
+
 // Parses the item at cursor in text (head or group) into kind, size and repeat.
 void RecordFormat::ParseItem(const std::string& text) {
   int32_t count = 1;
@@ -220,17 +216,27 @@ void RecordFormat::ParseItem(const std::string& text) {
   repeat = count - 1;
 }
 
+size_t FieldBytes(FieldKind kind, int32_t size, const uint8_t* p, size_t available) {
+  if (kind == FieldKind::String && size == 0) {
+    if (available == 0) return 0;
+    const void* zero = std::memchr(p, 0, available);
+    return zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - p) + 1 : available;
+  }
+  const size_t needed = static_cast<size_t>(size);
+  return needed <= available ? needed : 0;
+}
+
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format) {
   RecordFormat fields(format);
   const size_t length = record.length > 0 && record.bytes ? static_cast<size_t>(record.length) : 0;
-  const uint8_t* const limit = record.bytes + length;
   size_t offset = 0;
   FieldKind kind;
   int32_t size;
   while (fields.NextField(kind, size)) {
-    const size_t needed = size == 0 ? 1 : static_cast<size_t>(size);
-    if (needed > length - offset) break;
-    offset += AppendFieldText(kind, size, record.bytes + offset, limit, csv);
+    const size_t used = FieldBytes(kind, size, record.bytes + offset, length - offset);
+    if (used == 0) break;
+    AppendFieldText(kind, size, record.bytes + offset, used, csv);
+    offset += used;
   }
   csv.WriteLine();
   return true;

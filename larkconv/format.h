@@ -24,6 +24,10 @@ class RecordFormat {
   // letter, and a repeat count or string length of 2^31 or more.
   bool NextField(FieldKind& kind, int32_t& size);
 
+  // True when the next field NextField gives begins a new round of the group:
+  // a record whose bytes end there holds whole rounds.
+  bool AtGroupStart() const;
+
  private:
   void ParseItem(const std::string& text);
 
@@ -35,6 +39,12 @@ class RecordFormat {
   int32_t size = 0;
   int32_t repeat = 0;
 };
+
+// The bytes a field of this kind and size takes from the available bytes at
+// p: 0 when it needs more than there are, which ends the record's row. A
+// zero-terminated string takes its text and its zero byte, or every byte left
+// when no zero byte follows.
+size_t FieldBytes(FieldKind kind, int32_t size, const uint8_t* p, size_t available);
 
 // Converts one record into one CSV line, written to csv. Always true.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format);

@@ -63,9 +63,11 @@ class FormatGenerator {
   // back unchanged from CSV: strings hold no zero byte before their padding or
   // terminator and no CR right before a line feed; floats are numbers,
   // infinities or the NaNs whose text reads back to the same bits.
-  Bytes Record(const GenFormat& format) {
+  // *fieldCount, when given, is set to n.
+  Bytes Record(const GenFormat& format, size_t* fieldCount = nullptr) {
     size_t limit = format.head.size() + 3 * format.group.size();
     const size_t fields = 1 + static_cast<size_t>(Pick(static_cast<int>(limit)));
+    if (fieldCount) *fieldCount = fields;
     Bytes record;
     for (size_t i = 0; i < fields; ++i)
       AddValue(*format.FieldAt(i), record);

@@ -7,6 +7,7 @@
 // must leave a destination that is either complete or unchanged. It runs with
 // its address space held to 512 MB, and every allocation made while reading
 // the file here is measured: none may be sized from what the file claims.
+// larkinfo goes through every file too, as a program and in this process.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include <random>
 
 #include "fault_testing.h"
+#include "info.h"
 #include "pdb.h"
 
 using namespace faulttesting;
@@ -155,7 +157,42 @@ class CorruptPdbTest : public ::testing::Test {
       EXPECT_EQ(read.records, expected.records);
       CheckAsSource(file.bytes, expected);
       CheckAsDestination(file.bytes, expected);
+      CheckInspected(file.bytes, expected);
     }
+  }
+
+  // larkinfo fails exactly where the reader does, within the same memory.
+  void CheckInspected(const Bytes& file, const Expected& expected) {
+    /// Output that is formatted and dropped. Given to InspectPdb below.
+    struct Discard : std::streambuf {
+      int overflow(int c) override { return c; }
+      std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+    } discard;
+    std::ostream out(&discard);
+    InfoOptions everything;
+    everything.list = everything.dump = everything.check = true;
+    everything.format = "(b)";
+    largestAllocation = 0;
+    measuring = true;
+    const int status = InspectPdb(file.data(), file.size(), everything, out);
+    const int headerStatus = InspectPdb(file.data(), file.size(), InfoOptions(), out);
+    measuring = false;
+    EXPECT_LE(largestAllocation, 8 * file.size() + 4096) << "larkinfo sized an allocation";
+    EXPECT_EQ(status, expected.readFails || expected.resourceDb ? 1 : 0);
+    EXPECT_EQ(headerStatus, expected.readFails ? 1 : 0);
+
+    WriteFileBytes(dir / "info.pdb", file);
+    Limits limits;
+    limits.addressSpace = kAddressSpace;
+    Ending r = RunProgram(LARKINFO_EXE, dir.Path(), {"-l", "-x", "info.pdb"}, limits);
+    fs::remove(dir / "info.pdb");
+    EXPECT_EQ(r.signal, 0) << "larkinfo killed by signal " << r.signal;
+    EXPECT_EQ(r.status, expected.readFails ? 1 : 0) << r.out;
+    const std::string failed =
+        "cannot be read; larkconv stops on this file with \"Internal error\"\n";
+    EXPECT_EQ(r.out.size() >= failed.size() &&
+                  r.out.compare(r.out.size() - failed.size(), failed.size(), failed) == 0,
+              expected.readFails);
   }
 
   void CheckAsSource(const Bytes& file, const Expected& expected) {

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Exchanges databases between larkconv and independent PDB software from
-# Debian: the Perl modules Palm::PDB and Palm::Memo, and txt2pdbdoc.
-# Usage: interop_test.sh PATH/TO/larkconv
+# Debian: the Perl modules Palm::PDB and Palm::Memo, and txt2pdbdoc; and shows
+# the same databases with larkinfo, which must agree with what Palm::PDB reads.
+# Usage: interop_test.sh PATH/TO/larkconv [PATH/TO/larkinfo]
+# (larkinfo defaults to the one beside larkconv)
 set -euo pipefail
 
 larkconv=$(realpath "$1")
+larkinfo=$(realpath "${2:-$(dirname "$1")/larkinfo}")
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -109,6 +112,43 @@ check "multi-line memos through CSV and back" expected.txt back.txt
 dump lines.pdb | grep -c '^record:' > count.txt
 echo 4 > expected.txt
 check "multi-line memo rows counted as rows by -r" expected.txt count.txt
+
+# 6. larkinfo on a fresh memo database: header, dates, AppInfo size and every
+#    record's category, unique ID and length as Palm::PDB reads them.
+perl "$here/make_memo.pl" fresh.pdb
+info_value() { "$larkinfo" "$2" | grep "^$1 " | cut -c17-; }
+{
+  dump fresh.pdb | grep -E '^(name|type|creator|version):'
+  perl -MPalm::PDB -MPalm::Raw -MPOSIX=strftime -e '$p = Palm::PDB->new; $p->Load($ARGV[0]);
+    print strftime("created: %Y-%m-%d %H:%M:%S\n", gmtime($p->{ctime}));' fresh.pdb
+  echo "appinfo size: $(( $(dump fresh.pdb | sed -n 's/^appinfo: //p' | tr -d '\n' | wc -c) / 2 ))"
+  dump fresh.pdb | sed -n 's/^record: category=\([0-9]*\) .* id=\([0-9]*\) data=\(.*\)/\1 \2 \3/p' |
+    while read -r category id data; do echo "record: $category $id $(( ${#data} / 2 ))"; done
+} > expected.txt
+{
+  for key in name type creator version; do echo "$key: $(info_value $key fresh.pdb)"; done
+  echo "created: $(info_value created fresh.pdb)"
+  echo "appinfo size: $(info_value appinfo fresh.pdb | awk '{ print $4 }')"
+  "$larkinfo" -l fresh.pdb | awk '$1 ~ /^[0-9]+$/ { print "record: " $5 " " $6 " " $3 }'
+} > info.txt
+check "larkinfo header and records agree with Palm::PDB" expected.txt info.txt
+
+# 7. larkinfo -f on txt2pdbdoc's Doc databases: the header record's layout
+#    fits both, a wrong one does not, and the text shows in the dump.
+results=""
+for args in "-r0 -f wwiwwi story.pdb" "-r0 -f wwiwwi storyz.pdb" "-r1- -f (b) story.pdb" \
+  "-r0 -f wwiww storyz.pdb" "-r0 -f wwiwwiw storyz.pdb"; do
+  status=0
+  "$larkinfo" $args > /dev/null || status=$?
+  results+="$args: $status"$'\n'
+done
+printf '%s' "$results" > info.txt
+printf '%s\n' "-r0 -f wwiwwi story.pdb: 0" "-r0 -f wwiwwi storyz.pdb: 0" "-r1- -f (b) story.pdb: 0" \
+  "-r0 -f wwiww storyz.pdb: 2" "-r0 -f wwiwwiw storyz.pdb: 2" > expected.txt
+check "larkinfo -f on Doc databases" expected.txt info.txt
+"$larkinfo" -x -r1 story.pdb | sed -n 2p | cut -d'|' -f2 > info.txt
+head -c 16 story.txt > expected.txt && echo >> expected.txt
+check "larkinfo -x shows Doc text" expected.txt info.txt
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,9 @@
+#include <iostream>
+
+#include "info.h"
+
+int main(int argc, char** argv) {
+  const int status = RunLarkinfo(argc, argv, std::cout);
+  std::cout.flush();
+  return status;
+}
