@@ -168,7 +168,12 @@ bool CsvFile::AtLineEnd() const {
 
 std::string CsvFile::ReadField() {
   std::string field;
-  if (CharAtCursor() == '\0') return field;
+  ReadField(field);
+  return field;
+}
+
+void CsvFile::ReadField(std::string& field) {
+  if (CharAtCursor() == '\0') return;
   if (CharAtCursor() == '"') {
     ++cursor;
     for (;;) {
@@ -193,11 +198,12 @@ std::string CsvFile::ReadField() {
   if (end > cursor) field.append(line.data() + cursor, end - cursor);
   cursor = end;
   if (CharAtCursor() != '\0') ++cursor;
-  return field;
 }
 
 int32_t CsvFile::ReadIntField() {
-  return ParseInt32(ReadField());
+  intField.clear();
+  ReadField(intField);
+  return ParseInt32(intField);
 }
 
 // Opens the next field: a comma after an earlier field, then the quote.

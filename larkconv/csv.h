@@ -34,6 +34,8 @@ class CsvFile {
   bool RowUnterminated() const { return unterminated; }
   bool AtLineEnd() const;
   std::string ReadField();
+  // Appends the next field to field, so that a caller can reuse its storage.
+  void ReadField(std::string& field);
   int32_t ReadIntField();
 
   bool AppendInt(int32_t value);
@@ -61,6 +63,7 @@ class CsvFile {
 
   std::string line;      // a zero byte in a read line ends it, as the end does
   std::string nextLine;  // where ReadLine reads, keeping its storage from line to line
+  std::string intField;  // where ReadIntField reads its text, likewise
   size_t cursor = 0;
   bool unterminated = false;
   FILE* stream = nullptr;
