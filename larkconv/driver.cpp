@@ -159,8 +159,9 @@ void PdbToCsv(const Options& o, PdbDatabase& db, CsvFile& csv) {
     if (db.RecordCount() < o.firstRow)
       throw CountError("source pdb does not have first requested record (only %d records)\n",
                        db.RecordCount());
+    ParsedFormat format(o.format);
     for (int64_t i = o.firstRow; i < db.RecordCount() && (o.lastRow == -1 || i <= o.lastRow); ++i)
-      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, o.format);
+      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, format);
   } catch (...) {
     csv.Abandon();  // a failed run leaves the destination as it was
     throw;
@@ -197,8 +198,9 @@ void CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
     ++skipped;
   if (skipped < o.firstRow)
     throw CountError("source csv does not have %d rows, cannot start\n", o.firstRow);
+  ParsedFormat format(o.format);
   for (int64_t i = o.firstRow; (o.lastRow == -1 || i <= o.lastRow) && ReadRow(csv, i); ++i)
-    RowToRecord(csv, db, o.format);
+    RowToRecord(csv, db, format);
   if (!db.Write(o.dest)) throw ZelError("unable to write pdb");
 }
 
