@@ -265,45 +265,66 @@ bool FieldCursor::NextPart() {
   return true;
 }
 
-bool RecordToRow(const PdbRecord& record, CsvFile& csv, ParsedFormat& format) {
-  FieldCursor fields(format);
+namespace {
+
+// Converts record into one CSV line, taking the fields from fields (a
+// FieldCursor or a RecordFormat, which both have NextField).
+template <typename Fields>
+void ConvertRecord(Fields& fields, const PdbRecord& record, CsvFile& csv) {
   const size_t length = record.length > 0 && record.bytes ? static_cast<size_t>(record.length) : 0;
   size_t offset = 0;
   FieldKind kind;
   int32_t size;
-  while (fields.Next(kind, size)) {
+  while (fields.NextField(kind, size)) {
     const size_t used = FieldBytes(kind, size, record.bytes + offset, length - offset);
     if (used == 0) break;
     AppendFieldText(kind, size, record.bytes + offset, used, csv);
     offset += used;
   }
   csv.WriteLine();
-  return true;
 }
 
-bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format) {
-  ParsedFormat parsed(format);
-  return RecordToRow(record, csv, parsed);
-}
-
-bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format) {
-  FieldCursor fields(format);
-  std::vector<uint8_t>& bytes = format.Row().bytes;
+// Converts the line csv holds into one record appended to db, taking the
+// fields from fields and building the record in buffers.
+template <typename Fields>
+void ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers) {
+  std::vector<uint8_t>& bytes = buffers.bytes;
   bytes.clear();
   FieldKind kind;
   int32_t size;
-  while (fields.Next(kind, size) && !csv.AtLineEnd()) {
-    AppendFieldBytes(kind, size, csv, bytes, format.Row().field);
+  while (fields.NextField(kind, size) && !csv.AtLineEnd()) {
+    AppendFieldBytes(kind, size, csv, bytes, buffers.field);
   }
   static const uint8_t kNoBytes = 0;
   PdbRecord record;
   record.length = static_cast<int32_t>(bytes.size());
   record.bytes = bytes.empty() ? &kNoBytes : bytes.data();
   db.AppendRecord(record);
+}
+
+}  // namespace
+
+bool RecordToRow(const PdbRecord& record, CsvFile& csv, ParsedFormat& format) {
+  FieldCursor fields(format);
+  ConvertRecord(fields, record, csv);
+  return true;
+}
+
+bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format) {
+  RecordFormat fields(format);
+  ConvertRecord(fields, record, csv);
+  return true;
+}
+
+bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format) {
+  FieldCursor fields(format);
+  ConvertRow(fields, csv, db, format.Row());
   return true;
 }
 
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format) {
-  ParsedFormat parsed(format);
-  return RowToRecord(csv, db, parsed);
+  RecordFormat fields(format);
+  ParsedFormat::RowBuffers buffers;
+  ConvertRow(fields, csv, db, buffers);
+  return true;
 }

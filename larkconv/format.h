@@ -111,7 +111,7 @@ class FieldCursor {
 
   // Stores the next field and returns true, or returns false when the format
   // has ended; throws the fault of the item reached, like NextField.
-  bool Next(FieldKind& kind, int32_t& size) {
+  bool NextField(FieldKind& kind, int32_t& size) {
     if (left == 0) {
       const FormatItem* next = format.ItemAt(inGroup, index);
       if (next == nullptr && !NextPart()) return false;
@@ -142,11 +142,11 @@ class FieldCursor {
 
 // Converts one record into one CSV line, written to csv. Always true.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, ParsedFormat& format);
-// The same, parsing the format text for this record alone.
+// The same, reading the format text afresh for this record alone.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format);
 
 // Converts the line csv has just read into one record appended to db; a row
 // that yields no bytes appends an empty record. Always true.
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format);
-// The same, parsing the format text for this row alone.
+// The same, reading the format text afresh for this row alone.
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format);

@@ -40,7 +40,7 @@ std::string DescribeParsed(ParsedFormat& parsed, int most) {
     FieldKind kind;
     int32_t size;
     for (int i = 0; i < most; ++i) {
-      if (!fields.Next(kind, size)) return out + "end";
+      if (!fields.NextField(kind, size)) return out + "end";
       out += "ICFS"[static_cast<int>(kind)] + std::to_string(size) + " ";
     }
     return out + "...";
