@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
@@ -186,7 +188,7 @@ void CsvFile::ReadField(std::string& field) {
       ++cursor;
       if (c == '\n') {
         if (cursor == line.size()) break;  // the row's own line end
-        field.push_back('\n');            // a line end inside the quoted part
+        field.push_back('\n');             // a line end inside the quoted part
         continue;
       }
       if (CharAtCursor() != '"') break;  // the closing quote
@@ -206,19 +208,32 @@ int32_t CsvFile::ReadIntField() {
   return ParseInt32(intField);
 }
 
-// Opens the next field: a comma after an earlier field, then the quote.
-void CsvFile::StartField() {
-  if (!line.empty()) line += ',';
-  line += '"';
+// Grows the built line's storage to hold n more characters, at least doubling
+// it; the storage is kept from line to line, so this happens seldom.
+char* CsvFile::GrowBuilt(size_t n) {
+  if (n > SIZE_MAX - builtLength) throw std::length_error("csv line too long");
+  size_t capacity = builtLength + n;
+  if (builtCapacity <= SIZE_MAX / 2) capacity = std::max(capacity, 2 * builtCapacity);
+  std::unique_ptr<char[]> grown(new char[capacity]);
+  if (builtLength > 0) std::memcpy(grown.get(), built.get(), builtLength);
+  built = std::move(grown);
+  builtCapacity = capacity;
+  return built.get() + builtLength;
+}
+
+// Opens the next field at p: a comma after an earlier field, then the quote.
+char* CsvFile::StartField(char* p) const {
+  if (builtLength > 0) *p++ = ',';
+  *p++ = '"';
+  return p;
 }
 
 bool CsvFile::AppendInt(int32_t value) {
   // The comma, the quotes and at most eleven characters: ,"-2147483648"
-  char field[16] = {',', '"'};
-  char* end = std::to_chars(field + 2, field + sizeof field - 1, value).ptr;
-  *end++ = '"';
-  const char* start = line.empty() ? field + 1 : field;
-  line.append(start, static_cast<size_t>(end - start));
+  char* p = StartField(BuiltRoom(14));
+  p = std::to_chars(p, p + 11, value).ptr;
+  *p++ = '"';
+  builtLength = static_cast<size_t>(p - built.get());
   return true;
 }
 
@@ -227,28 +242,33 @@ bool CsvFile::AppendText(const std::string& text) {
 }
 
 bool CsvFile::AppendText(const char* text, size_t length) {
-  StartField();
-  // The text ends at its first zero byte; each quote in it is doubled.
-  const char* p = text;
+  // The text ends at its first zero byte; each quote in it is doubled, so the
+  // field takes at most twice its length, the comma and the two quotes.
+  if (const void* zero = std::memchr(text, '\0', length))
+    length = static_cast<size_t>(static_cast<const char*>(zero) - text);
+  if (length > (SIZE_MAX - 3) / 2) throw std::length_error("csv field too long");
+  char* p = StartField(BuiltRoom(2 * length + 3));
   const char* end = text + length;
-  if (const void* zero = std::memchr(text, '\0', length)) end = static_cast<const char*>(zero);
   while (const char* quote =
-             static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(end - p)))) {
-    line.append(p, static_cast<size_t>(quote + 1 - p));
-    line += '"';
-    p = quote + 1;
+             static_cast<const char*>(std::memchr(text, '"', static_cast<size_t>(end - text)))) {
+    const size_t run = static_cast<size_t>(quote + 1 - text);
+    std::memcpy(p, text, run);
+    p += run;
+    *p++ = '"';
+    text = quote + 1;
   }
-  line.append(p, static_cast<size_t>(end - p));
-  line += '"';
+  std::memcpy(p, text, static_cast<size_t>(end - text));
+  p += end - text;
+  *p++ = '"';
+  builtLength = static_cast<size_t>(p - built.get());
   return true;
 }
 
 bool CsvFile::WriteLine() {
-  if (stream) {
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stream);
-  }
-  line.clear();
+  char* end = BuiltRoom(1);
+  *end = '\n';
+  if (stream) std::fwrite(built.get(), 1, builtLength + 1, stream);
+  builtLength = 0;
   return true;
 }
 
