@@ -157,7 +157,7 @@ void CheckRecordRoom(const std::vector<uint8_t>& record, size_t width) {
 }
 
 // Appends the low size bytes (1, 2 or 4) of value to record, big-endian.
-void AppendBig(std::vector<uint8_t>& record, uint32_t value, int32_t size) {
+inline void AppendBig(std::vector<uint8_t>& record, uint32_t value, int32_t size) {
   CheckRecordRoom(record, static_cast<size_t>(size));
   uint8_t bytes[4];
   StoreBig32(bytes, value);
@@ -166,8 +166,8 @@ void AppendBig(std::vector<uint8_t>& record, uint32_t value, int32_t size) {
 
 // Appends the bytes of one CSV field, read from csv, to record; text holds the
 // field's text meanwhile.
-void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv, std::vector<uint8_t>& record,
-                      std::string& text) {
+inline void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv,
+                             std::vector<uint8_t>& record, std::string& text) {
   if (kind == FieldKind::Integer) {
     AppendBig(record, static_cast<uint32_t>(csv.ReadIntField()), size);
     return;
