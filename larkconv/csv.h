@@ -66,7 +66,7 @@ class CsvFile {
   bool FillReadBuffer();
   bool AppendPhysicalLine(std::string& row);
 
-  std::string line;      // the line read last; a zero byte in it ends it, as the end does
+  std::string line;      // the row read last; a zero byte in it ends it, as the end does
   std::string nextLine;  // where ReadLine reads, keeping its storage from line to line
   std::string intField;  // where ReadIntField reads its text, likewise
   size_t cursor = 0;
