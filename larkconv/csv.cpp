@@ -45,6 +45,16 @@ struct RowScan {
   State state = State::FieldStart;
   size_t quoteOpenedOnLine = 0;  // the row's physical line where the open quoted part began
 
+  // Moves i to just before the next c in row after i, so that the scan goes on
+  // at that c; false when there is none.
+  static bool SkipTo(const std::string& row, char c, size_t& i) {
+    const size_t from = i + 1;
+    const void* next = std::memchr(row.data() + from, c, row.size() - from);
+    if (next == nullptr) return false;
+    i = static_cast<size_t>(static_cast<const char*>(next) - row.data()) - 1;
+    return true;
+  }
+
   // Scans the physical line row[from..], the row's line number lineInRow:
   // true when it ends inside a quoted part (a zero byte ends the row instead).
   bool EndsInQuote(const std::string& row, size_t from, size_t lineInRow) {
@@ -69,11 +79,15 @@ struct RowScan {
             } else {
               state = State::Bare;
             }
+          } else if (!SkipTo(row, '"', i)) {
+            return row.back() != '\0';  // a zero byte can only be the line's last
           }
           break;
         case State::Bare:
           if (c == ',') state = State::FieldStart;
           if (c == '\n') return false;
+          // Up to the next comma nothing counts; without one the row ends here.
+          if (c != ',' && !SkipTo(row, ',', i)) return false;
           break;
       }
     }
