@@ -13,17 +13,22 @@ bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// The number text begins with, as strtol reads it in base 10, held to 32 bits.
-int32_t ParseInt32(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && IsSpace(text[i]))
-    ++i;
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The number the text from p to end begins with, as strtol reads it in base
+// 10, held to 32 bits; *next is set to where its digits end.
+int32_t ParseInt32(const char* p, const char* end, const char** next) {
+  while (p < end && IsSpace(*p))
+    ++p;
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
   int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
   int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-    magnitude = std::min(limit, magnitude * 10 + (text[i] - '0'));
+  for (; p < end && IsDigit(*p); ++p)
+    magnitude = std::min(limit, magnitude * 10 + (*p - '0'));
+  *next = p;
   return static_cast<int32_t>(negative ? -magnitude : magnitude);
 }
 
@@ -217,9 +222,35 @@ void CsvFile::ReadField(std::string& field) {
 }
 
 int32_t CsvFile::ReadIntField() {
+  int32_t value = 0;
+  if (ReadPlainNumber(&value)) return value;
   intField.clear();
   ReadField(intField);
-  return ParseInt32(intField);
+  const char* digitsEnd = nullptr;
+  return ParseInt32(intField.data(), intField.data() + intField.size(), &digitsEnd);
+}
+
+// Reads the field at the cursor in place when it is a plain number, a sign
+// and digits, quoted or bare, that the field's end follows at once: true, with
+// the value and the cursor where ReadField would leave them. Otherwise false,
+// with nothing moved.
+bool CsvFile::ReadPlainNumber(int32_t* value) {
+  const char* const end = line.data() + line.size();
+  const char* p = line.data() + std::min(cursor, line.size());
+  const bool quoted = p < end && *p == '"';
+  if (quoted) ++p;
+  if (p == end || !(IsDigit(*p) || *p == '-' || *p == '+')) return false;
+  const char* stop = nullptr;
+  const int32_t number = ParseInt32(p, end, &stop);
+  if (quoted) {
+    if (stop == end || *stop != '"') return false;
+    ++stop;
+  }
+  if (stop < end && *stop != ',' && *stop != '\n' && *stop != '\0') return false;
+  cursor = static_cast<size_t>(stop - line.data());
+  if (stop < end && *stop != '\0') ++cursor;
+  *value = number;
+  return true;
 }
 
 // Grows the built line's storage to hold n more characters, at least doubling

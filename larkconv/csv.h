@@ -62,6 +62,7 @@ class CsvFile {
     return n <= builtCapacity - builtLength ? built.get() + builtLength : GrowBuilt(n);
   }
   char* GrowBuilt(size_t n);
+  bool ReadPlainNumber(int32_t* value);
   char* StartField(char* p) const;
   bool FillReadBuffer();
   bool AppendPhysicalLine(std::string& row);
