@@ -118,23 +118,26 @@ class FieldCursor {
       if (next) TakeItem(next);
     }
     --left;
-    kind = item->kind;
-    size = item->size;
+    kind = itemKind;
+    size = itemSize;
     return true;
   }
 
  private:
+  // Copies the item, since a later parse may move the ParsedFormat's items.
   void TakeItem(const FormatItem* next) {
-    item = next;
-    ++index;
+    itemKind = next->kind;
+    itemSize = next->size;
     left = next->count;
+    ++index;
   }
   // At the end of the head or the group: takes the group's first item, or
   // returns false when the format has ended.
   bool NextPart();
 
   ParsedFormat& format;
-  const FormatItem* item = nullptr;
+  FieldKind itemKind = FieldKind::Integer;  // the current item's field
+  int32_t itemSize = 0;
   bool inGroup = false;
   size_t index = 0;  // of the item after the current one, in its part
   int32_t left = 0;  // fields of the current item still to come

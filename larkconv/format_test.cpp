@@ -153,6 +153,24 @@ TEST(ParsedFormat, WalksGiveWhatRecordFormatGives) {
   }
 }
 
+// A cursor inside a repeated item keeps it while another cursor parses the
+// items after it (which may move them).
+TEST(ParsedFormat, CursorsMayBeInterleaved) {
+  ParsedFormat parsed("3wbcfszi2i1s7l9wcbf");
+  FieldCursor slow(parsed);
+  FieldCursor fast(parsed);
+  FieldKind kind;
+  int32_t size;
+  ASSERT_TRUE(slow.NextField(kind, size));
+  for (int i = 0; i < 15; ++i)
+    ASSERT_TRUE(fast.NextField(kind, size));
+  EXPECT_FALSE(fast.NextField(kind, size));
+  std::string rest;
+  while (slow.NextField(kind, size))
+    rest += "ICFS"[static_cast<int>(kind)] + std::to_string(size) + " ";
+  EXPECT_EQ(rest, "I2 I2 I1 C1 F4 S0 I2 I1 S7 S9 I2 C1 I1 F4 ");
+}
+
 // ---------------------------------------------------------------------------
 // Record to row and row to record, on real files.
 
