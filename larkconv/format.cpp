@@ -108,7 +108,8 @@ int32_t SignedFrom32(uint32_t v) {
 
 // Adds the field of the given kind and size that takes the used bytes at p,
 // as FieldBytes measured them, to csv.
-void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size_t used, CsvFile& csv) {
+inline void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size_t used,
+                            CsvFile& csv) {
   const char* text = reinterpret_cast<const char*>(p);
   const uint8_t* const limit = p + used;
   switch (kind) {
