@@ -1,5 +1,6 @@
 // Micro-benchmarks of the converter's per-record work: float text in both
-// directions, format parsing, the two record converters and the CSV line file.
+// directions, format parsing (per record and once per run), the two record
+// converters and the CSV line file.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
@@ -91,37 +92,70 @@ void BM_ParseFloatBits(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseFloatBits);
 
-// Builds the format and asks it for one record's 19 fields, as both converters do.
-void BM_RecordFormatFields(benchmark::State& state) {
+// Takes one record's 19 fields from fields (a RecordFormat or a FieldCursor).
+template <typename Fields>
+void TakeFields(Fields& fields) {
+  FieldKind kind;
+  int32_t size;
+  for (int n = 0; n < 19 && fields.NextField(kind, size); ++n)
+    benchmark::DoNotOptimize(size);
+}
+
+// Labels a benchmark whose argument says where the format is parsed.
+bool ParsedOnce(benchmark::State& state) {
+  const bool once = state.range(0) == 1;
+  state.SetLabel(once ? "format parsed once" : "format parsed per record");
+  return once;
+}
+
+// The per-run cost of the format: one record's 19 fields from a RecordFormat
+// built for the record (argument 0), or from a ParsedFormat made once for the
+// run (argument 1).
+void BM_FormatPerRun(benchmark::State& state) {
+  const bool once = ParsedOnce(state);
   const std::string format = benchdata::kFormat;
+  ParsedFormat run(format);
   for (auto _ : state) {
-    RecordFormat fields(format);
-    FieldKind kind;
-    int32_t size;
-    for (int n = 0; n < 19 && fields.NextField(kind, size); ++n)
-      benchmark::DoNotOptimize(size);
+    if (once) {
+      FieldCursor fields(run);
+      TakeFields(fields);
+    } else {
+      RecordFormat fields(format);
+      TakeFields(fields);
+    }
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RecordFormatFields);
+BENCHMARK(BM_FormatPerRun)->Arg(0)->Arg(1);
 
-// One record to one CSV line; the line is built but not written anywhere.
+// One record to one CSV line; the line is built but not written anywhere. The
+// format is parsed per record (argument 0) or once (argument 1).
 void BM_RecordToRow(benchmark::State& state) {
+  const bool once = ParsedOnce(state);
   const auto records = RecordSamples();
   const std::string format = benchdata::kFormat;
+  ParsedFormat parsed(format);
   CsvFile csv;
   size_t i = 0;
-  for (auto _ : state)
-    RecordToRow(AsRecord(records[i++ % kSamples]), csv, format);
+  for (auto _ : state) {
+    if (once) {
+      RecordToRow(AsRecord(records[i++ % kSamples]), csv, parsed);
+    } else {
+      RecordToRow(AsRecord(records[i++ % kSamples]), csv, format);
+    }
+  }
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(state.iterations() * benchdata::kRecordSize);
 }
-BENCHMARK(BM_RecordToRow);
+BENCHMARK(BM_RecordToRow)->Arg(0)->Arg(1);
 
-// One CSV line (read from a cached file) to one record in the image.
+// One CSV line (read from a cached file) to one record in the image, the
+// format parsed per row (argument 0) or once (argument 1).
 void BM_RowToRecord(benchmark::State& state) {
+  const bool once = ParsedOnce(state);
   RowFile rows;
   const std::string format = benchdata::kFormat;
+  ParsedFormat parsed(format);
   CsvFile csv;
   csv.Open(rows.path, "r");
   PdbDatabase db;
@@ -133,11 +167,15 @@ void BM_RowToRecord(benchmark::State& state) {
       db.Clear();
       state.ResumeTiming();
     }
-    RowToRecord(csv, db, format);
+    if (once) {
+      RowToRecord(csv, db, parsed);
+    } else {
+      RowToRecord(csv, db, format);
+    }
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RowToRecord);
+BENCHMARK(BM_RowToRecord)->Arg(0)->Arg(1);
 
 // Reads one line and splits it into its 19 fields.
 void BM_CsvReadLine(benchmark::State& state) {

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
@@ -11,17 +13,22 @@ bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// The number text begins with, as strtol reads it in base 10, held to 32 bits.
-int32_t ParseInt32(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && IsSpace(text[i]))
-    ++i;
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The number the text from p to end begins with, as strtol reads it in base
+// 10, held to 32 bits; *next is set to where its digits end.
+int32_t ParseInt32(const char* p, const char* end, const char** next) {
+  while (p < end && IsSpace(*p))
+    ++p;
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
   int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
   int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-    magnitude = std::min(limit, magnitude * 10 + (text[i] - '0'));
+  for (; p < end && IsDigit(*p); ++p)
+    magnitude = std::min(limit, magnitude * 10 + (*p - '0'));
+  *next = p;
   return static_cast<int32_t>(negative ? -magnitude : magnitude);
 }
 
@@ -42,6 +49,16 @@ struct RowScan {
   enum class State { FieldStart, Quoted, Bare };
   State state = State::FieldStart;
   size_t quoteOpenedOnLine = 0;  // the row's physical line where the open quoted part began
+
+  // Moves i to just before the next c in row after i, so that the scan goes on
+  // at that c; false when there is none.
+  static bool SkipTo(const std::string& row, char c, size_t& i) {
+    const size_t from = i + 1;
+    const void* next = std::memchr(row.data() + from, c, row.size() - from);
+    if (next == nullptr) return false;
+    i = static_cast<size_t>(static_cast<const char*>(next) - row.data()) - 1;
+    return true;
+  }
 
   // Scans the physical line row[from..], the row's line number lineInRow:
   // true when it ends inside a quoted part (a zero byte ends the row instead).
@@ -67,11 +84,15 @@ struct RowScan {
             } else {
               state = State::Bare;
             }
+          } else if (!SkipTo(row, '"', i)) {
+            return row.back() != '\0';  // a zero byte can only be the line's last
           }
           break;
         case State::Bare:
           if (c == ',') state = State::FieldStart;
           if (c == '\n') return false;
+          // Up to the next comma nothing counts; without one the row ends here.
+          if (c != ',' && !SkipTo(row, ',', i)) return false;
           break;
       }
     }
@@ -168,7 +189,12 @@ bool CsvFile::AtLineEnd() const {
 
 std::string CsvFile::ReadField() {
   std::string field;
-  if (CharAtCursor() == '\0') return field;
+  ReadField(field);
+  return field;
+}
+
+void CsvFile::ReadField(std::string& field) {
+  if (CharAtCursor() == '\0') return;
   if (CharAtCursor() == '"') {
     ++cursor;
     for (;;) {
@@ -181,7 +207,7 @@ std::string CsvFile::ReadField() {
       ++cursor;
       if (c == '\n') {
         if (cursor == line.size()) break;  // the row's own line end
-        field.push_back('\n');            // a line end inside the quoted part
+        field.push_back('\n');             // a line end inside the quoted part
         continue;
       }
       if (CharAtCursor() != '"') break;  // the closing quote
@@ -193,26 +219,66 @@ std::string CsvFile::ReadField() {
   if (end > cursor) field.append(line.data() + cursor, end - cursor);
   cursor = end;
   if (CharAtCursor() != '\0') ++cursor;
-  return field;
 }
 
 int32_t CsvFile::ReadIntField() {
-  return ParseInt32(ReadField());
+  int32_t value = 0;
+  if (ReadPlainNumber(&value)) return value;
+  intField.clear();
+  ReadField(intField);
+  const char* digitsEnd = nullptr;
+  return ParseInt32(intField.data(), intField.data() + intField.size(), &digitsEnd);
 }
 
-// Opens the next field: a comma after an earlier field, then the quote.
-void CsvFile::StartField() {
-  if (!line.empty()) line += ',';
-  line += '"';
+// Reads the field at the cursor in place when it is a plain number, a sign
+// and digits, quoted or bare, that the field's end follows at once: true, with
+// the value and the cursor where ReadField would leave them. Otherwise false,
+// with nothing moved.
+bool CsvFile::ReadPlainNumber(int32_t* value) {
+  const char* const end = line.data() + line.size();
+  const char* p = line.data() + std::min(cursor, line.size());
+  const bool quoted = p < end && *p == '"';
+  if (quoted) ++p;
+  if (p == end || !(IsDigit(*p) || *p == '-' || *p == '+')) return false;
+  const char* stop = nullptr;
+  const int32_t number = ParseInt32(p, end, &stop);
+  if (quoted) {
+    if (stop == end || *stop != '"') return false;
+    ++stop;
+  }
+  if (stop < end && *stop != ',' && *stop != '\n' && *stop != '\0') return false;
+  cursor = static_cast<size_t>(stop - line.data());
+  if (stop < end && *stop != '\0') ++cursor;
+  *value = number;
+  return true;
+}
+
+// Grows the built line's storage to hold n more characters, at least doubling
+// it; the storage is kept from line to line, so this happens seldom.
+char* CsvFile::GrowBuilt(size_t n) {
+  if (n > SIZE_MAX - builtLength) throw std::length_error("csv line too long");
+  size_t capacity = builtLength + n;
+  if (builtCapacity <= SIZE_MAX / 2) capacity = std::max(capacity, 2 * builtCapacity);
+  std::unique_ptr<char[]> grown(new char[capacity]);
+  if (builtLength > 0) std::memcpy(grown.get(), built.get(), builtLength);
+  built = std::move(grown);
+  builtCapacity = capacity;
+  return built.get() + builtLength;
+}
+
+// Opens the next field at p: a comma after an earlier field, then the quote.
+char* CsvFile::StartField(char* p) const {
+  if (builtLength > 0) *p++ = ',';
+  *p++ = '"';
+  return p;
 }
 
 bool CsvFile::AppendInt(int32_t value) {
   // The comma, the quotes and at most eleven characters: ,"-2147483648"
-  char field[16] = {',', '"'};
-  char* end = std::to_chars(field + 2, field + sizeof field - 1, value).ptr;
-  *end++ = '"';
-  const char* start = line.empty() ? field + 1 : field;
-  line.append(start, static_cast<size_t>(end - start));
+  char* p = StartField(BuiltRoom(14));
+  p = std::to_chars(p, p + 11, value).ptr;
+  *p++ = '"';
+  builtLength = static_cast<size_t>(p - built.get());
   return true;
 }
 
@@ -221,28 +287,33 @@ bool CsvFile::AppendText(const std::string& text) {
 }
 
 bool CsvFile::AppendText(const char* text, size_t length) {
-  StartField();
-  // The text ends at its first zero byte; each quote in it is doubled.
-  const char* p = text;
+  // The text ends at its first zero byte; each quote in it is doubled, so the
+  // field takes at most twice its length, the comma and the two quotes.
+  if (const void* zero = std::memchr(text, '\0', length))
+    length = static_cast<size_t>(static_cast<const char*>(zero) - text);
+  if (length > (SIZE_MAX - 3) / 2) throw std::length_error("csv field too long");
+  char* p = StartField(BuiltRoom(2 * length + 3));
   const char* end = text + length;
-  if (const void* zero = std::memchr(text, '\0', length)) end = static_cast<const char*>(zero);
   while (const char* quote =
-             static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(end - p)))) {
-    line.append(p, static_cast<size_t>(quote + 1 - p));
-    line += '"';
-    p = quote + 1;
+             static_cast<const char*>(std::memchr(text, '"', static_cast<size_t>(end - text)))) {
+    const size_t run = static_cast<size_t>(quote + 1 - text);
+    std::memcpy(p, text, run);
+    p += run;
+    *p++ = '"';
+    text = quote + 1;
   }
-  line.append(p, static_cast<size_t>(end - p));
-  line += '"';
+  std::memcpy(p, text, static_cast<size_t>(end - text));
+  p += end - text;
+  *p++ = '"';
+  builtLength = static_cast<size_t>(p - built.get());
   return true;
 }
 
 bool CsvFile::WriteLine() {
-  if (stream) {
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stream);
-  }
-  line.clear();
+  char* end = BuiltRoom(1);
+  *end = '\n';
+  if (stream) std::fwrite(built.get(), 1, builtLength + 1, stream);
+  builtLength = 0;
   return true;
 }
 

@@ -34,6 +34,8 @@ class CsvFile {
   bool RowUnterminated() const { return unterminated; }
   bool AtLineEnd() const;
   std::string ReadField();
+  // Appends the next field to field, so that a caller can reuse its storage.
+  void ReadField(std::string& field);
   int32_t ReadIntField();
 
   bool AppendInt(int32_t value);
@@ -55,12 +57,19 @@ class CsvFile {
 
  private:
   char CharAtCursor() const;
-  void StartField();
+  // Room for n more characters at the end of the line being built.
+  char* BuiltRoom(size_t n) {
+    return n <= builtCapacity - builtLength ? built.get() + builtLength : GrowBuilt(n);
+  }
+  char* GrowBuilt(size_t n);
+  bool ReadPlainNumber(int32_t* value);
+  char* StartField(char* p) const;
   bool FillReadBuffer();
   bool AppendPhysicalLine(std::string& row);
 
-  std::string line;      // a zero byte in a read line ends it, as the end does
+  std::string line;      // the row read last; a zero byte in it ends it, as the end does
   std::string nextLine;  // where ReadLine reads, keeping its storage from line to line
+  std::string intField;  // where ReadIntField reads its text, likewise
   size_t cursor = 0;
   bool unterminated = false;
   FILE* stream = nullptr;
@@ -69,4 +78,9 @@ class CsvFile {
   size_t readPos = 0;
   size_t readEnd = 0;
   OutputFile output;  // the destination when writing; stream is then its stream
+  // The line AppendInt and AppendText build and WriteLine writes: its first
+  // builtLength characters, in storage of builtCapacity kept from line to line.
+  std::unique_ptr<char[]> built;
+  size_t builtLength = 0;
+  size_t builtCapacity = 0;
 };

@@ -1,9 +1,11 @@
 #include "driver.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string>
 
 #include "ZelError.h"
@@ -145,6 +147,16 @@ bool ParseCommandLine(int argc, char** argv, Options* o) {
   return true;
 }
 
+// The most rows the run converts: those of the range that the source CSV can
+// hold, each taking at least its line end; 0 when its size is unknown.
+size_t RowsAtMost(const Options& o) {
+  std::error_code error;
+  uintmax_t rows = std::filesystem::file_size(o.source, error);
+  if (error) return 0;
+  if (o.lastRow != -1) rows = std::min<uintmax_t>(rows, uintmax_t(o.lastRow - o.firstRow) + 1);
+  return static_cast<size_t>(std::min<uintmax_t>(rows, kPdbMaxRecords));
+}
+
 ZelError CountError(const char* pattern, int32_t count) {
   char text[128];
   std::snprintf(text, sizeof text, pattern, static_cast<int>(count));
@@ -159,8 +171,9 @@ void PdbToCsv(const Options& o, PdbDatabase& db, CsvFile& csv) {
     if (db.RecordCount() < o.firstRow)
       throw CountError("source pdb does not have first requested record (only %d records)\n",
                        db.RecordCount());
+    ParsedFormat format(o.format);
     for (int64_t i = o.firstRow; i < db.RecordCount() && (o.lastRow == -1 || i <= o.lastRow); ++i)
-      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, o.format);
+      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, format);
   } catch (...) {
     csv.Abandon();  // a failed run leaves the destination as it was
     throw;
@@ -197,8 +210,10 @@ void CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
     ++skipped;
   if (skipped < o.firstRow)
     throw CountError("source csv does not have %d rows, cannot start\n", o.firstRow);
+  ParsedFormat format(o.format);
+  db.ReserveRecords(RowsAtMost(o));
   for (int64_t i = o.firstRow; (o.lastRow == -1 || i <= o.lastRow) && ReadRow(csv, i); ++i)
-    RowToRecord(csv, db, o.format);
+    RowToRecord(csv, db, format);
   if (!db.Write(o.dest)) throw ZelError("unable to write pdb");
 }
 

@@ -276,7 +276,6 @@ uint32_t DoubleToFloatBits(double value) {
   return static_cast<uint32_t>(ShiftRounded(mantissa, shift));
 }
 
-
 // The bits of the special texts FormatFloat writes ("1.#INF", "-1.#QNAN", ...)
 // when text, after white space and a sign, begins with one; false otherwise.
 bool ParseSpecialText(const std::string& text, uint32_t* bits) {
@@ -285,6 +284,8 @@ bool ParseSpecialText(const std::string& text, uint32_t* bits) {
     ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (text.size() - i < 6 || text[i] != '1' || text[i + 1] != '.' || text[i + 2] != '#')
+    return false;  // every special text starts so and is at least 6 long
   /// A special text and the bits it reads as, by sign.
   struct Special {
     const char* text;

@@ -19,20 +19,82 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// Reads the run of decimal digits at text[pos], moving pos past it. A value of
-// 2^31 or more is a fault in the format string, caught before it overflows.
-int32_t ReadNumber(const std::string& text, size_t& pos) {
-  int32_t value = 0;
+// Reads the run of decimal digits at text[pos] into *value, moving pos past
+// it. False for a value of 2^31 or more, a fault in the format string, caught
+// before it overflows.
+bool ReadNumber(const std::string& text, size_t& pos, int32_t* value) {
+  *value = 0;
   for (; pos < text.size() && IsDigit(text[pos]); ++pos) {
     const int32_t digit = text[pos] - '0';
-    if (value > (std::numeric_limits<int32_t>::max() - digit) / 10) ThrowInvalidFormat();
-    value = value * 10 + digit;
+    if (*value > (std::numeric_limits<int32_t>::max() - digit) / 10) return false;
+    *value = *value * 10 + digit;
   }
-  return value;
+  return true;
 }
 
 void SkipSeparator(const std::string& text, size_t& pos) {
   if (pos < text.size() && text[pos] == '.') ++pos;
+}
+
+// Parses the item at text[cursor] (head or group) into *item, moving cursor
+// past it. False where no item can be read: the format string's fault there.
+bool ParseItem(const std::string& text, size_t& cursor, FormatItem* item) {
+  item->count = 1;
+  if (IsDigit(text[cursor]) && (!ReadNumber(text, cursor, &item->count) || item->count == 0))
+    return false;
+  if (cursor >= text.size()) return false;
+  switch (text[cursor++]) {
+    case 'b':
+      *item = {FieldKind::Integer, 1, item->count};
+      return true;
+    case 'w':
+      *item = {FieldKind::Integer, 2, item->count};
+      return true;
+    case 'c':
+      *item = {FieldKind::Char, 1, item->count};
+      return true;
+    case 'f':
+      *item = {FieldKind::Float, 4, item->count};
+      return true;
+    case 'i':
+      *item = {FieldKind::Integer, 4, item->count};
+      if (cursor < text.size() &&
+          (text[cursor] == '1' || text[cursor] == '2' || text[cursor] == '4')) {
+        item->size = text[cursor++] - '0';
+      }
+      SkipSeparator(text, cursor);
+      return true;
+    case 's':
+    case 'l':
+      item->kind = FieldKind::String;
+      item->size = 0;
+      if (cursor < text.size() && text[cursor] == 'z') {
+        ++cursor;
+        return true;
+      }
+      if (!ReadNumber(text, cursor, &item->size)) return false;
+      SkipSeparator(text, cursor);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Splits format into the text before the first "(" and the text between it and
+// the first ")" after it. Returns the fault of the text as a whole, or nullptr.
+const char* SplitFormat(std::string format, std::string* head, std::string* group) {
+  if (format.empty()) return "missing format specifier";
+  const size_t open = format.find('(');
+  if (open == std::string::npos) {
+    *head = std::move(format);
+    return nullptr;
+  }
+  const size_t close = format.find(')', open);
+  if (close == std::string::npos) return "invalid format string";
+  *group = format.substr(open + 1, close - open - 1);
+  format.resize(open);
+  *head = std::move(format);
+  return nullptr;
 }
 
 int32_t SignedFrom16(uint16_t v) {
@@ -46,7 +108,8 @@ int32_t SignedFrom32(uint32_t v) {
 
 // Adds the field of the given kind and size that takes the used bytes at p,
 // as FieldBytes measured them, to csv.
-void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size_t used, CsvFile& csv) {
+inline void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size_t used,
+                            CsvFile& csv) {
   const char* text = reinterpret_cast<const char*>(p);
   const uint8_t* const limit = p + used;
   switch (kind) {
@@ -94,29 +157,31 @@ void CheckRecordRoom(const std::vector<uint8_t>& record, size_t width) {
     throw std::length_error("record longer than a record length can hold");
 }
 
-// Appends the bytes of one CSV field, read from csv, to record.
-void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv, std::vector<uint8_t>& record) {
+// Appends the low size bytes (1, 2 or 4) of value to record, big-endian.
+inline void AppendBig(std::vector<uint8_t>& record, uint32_t value, int32_t size) {
+  CheckRecordRoom(record, static_cast<size_t>(size));
+  uint8_t bytes[4];
+  StoreBig32(bytes, value);
+  record.insert(record.end(), bytes + 4 - size, bytes + 4);
+}
+
+// Appends the bytes of one CSV field, read from csv, to record; text holds the
+// field's text meanwhile.
+inline void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv,
+                             std::vector<uint8_t>& record, std::string& text) {
   if (kind == FieldKind::Integer) {
-    CheckRecordRoom(record, static_cast<size_t>(size));
-    const uint32_t value = static_cast<uint32_t>(csv.ReadIntField());
-    if (size == 1) {
-      record.push_back(static_cast<uint8_t>(value));
-    } else if (size == 2) {
-      PutBig16(record, static_cast<uint16_t>(value));
-    } else {
-      PutBig32(record, value);
-    }
+    AppendBig(record, static_cast<uint32_t>(csv.ReadIntField()), size);
     return;
   }
-  const std::string text = csv.ReadField();
+  text.clear();
+  csv.ReadField(text);
   if (kind == FieldKind::Char) {
     CheckRecordRoom(record, 1);
     record.push_back(text.empty() ? 0 : static_cast<uint8_t>(text[0]));
     return;
   }
   if (kind == FieldKind::Float) {
-    CheckRecordRoom(record, 4);
-    PutBig32(record, ParseFloatBits(text));
+    AppendBig(record, ParseFloatBits(text), 4);
     return;
   }
   const size_t width = size == 0 ? text.size() + 1 : static_cast<size_t>(size);
@@ -129,17 +194,7 @@ void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv, std::vector<ui
 }  // namespace
 
 RecordFormat::RecordFormat(std::string format) {
-  if (format.empty()) throw ZelError("missing format specifier");
-  const size_t open = format.find('(');
-  if (open == std::string::npos) {
-    head = std::move(format);
-  } else {
-    const size_t close = format.find(')', open);
-    if (close == std::string::npos) ThrowInvalidFormat();
-    group = format.substr(open + 1, close - open - 1);
-    format.resize(open);
-    head = std::move(format);
-  }
+  if (const char* fault = SplitFormat(std::move(format), &head, &group)) throw ZelError(fault);
   inGroup = head.empty() && !group.empty();
 }
 
@@ -152,7 +207,11 @@ bool RecordFormat::NextField(FieldKind& outKind, int32_t& outSize) {
       inGroup = true;
       cursor = 0;
     }
-    ParseItem(inGroup ? group : head);
+    FormatItem item;
+    if (!ParseItem(inGroup ? group : head, cursor, &item)) ThrowInvalidFormat();
+    kind = item.kind;
+    size = item.size;
+    repeat = item.count - 1;
   }
   outKind = kind;
   outSize = size;
@@ -165,57 +224,6 @@ bool RecordFormat::AtGroupStart() const {
   return cursor >= head.size();
 }
 
-// Parses the item at cursor in text (head or group) into kind, size and repeat.
-void RecordFormat::ParseItem(const std::string& text) {
-  int32_t count = 1;
-  if (IsDigit(text[cursor])) {
-    count = ReadNumber(text, cursor);
-    if (count == 0) ThrowInvalidFormat();
-  }
-  if (cursor >= text.size()) ThrowInvalidFormat();
-  switch (text[cursor++]) {
-    case 'b':
-      kind = FieldKind::Integer;
-      size = 1;
-      break;
-    case 'w':
-      kind = FieldKind::Integer;
-      size = 2;
-      break;
-    case 'c':
-      kind = FieldKind::Char;
-      size = 1;
-      break;
-    case 'f':
-      kind = FieldKind::Float;
-      size = 4;
-      break;
-    case 'i':
-      kind = FieldKind::Integer;
-      size = 4;
-      if (cursor < text.size() &&
-          (text[cursor] == '1' || text[cursor] == '2' || text[cursor] == '4')) {
-        size = text[cursor++] - '0';
-      }
-      SkipSeparator(text, cursor);
-      break;
-    case 's':
-    case 'l':
-      kind = FieldKind::String;
-      if (cursor < text.size() && text[cursor] == 'z') {
-        ++cursor;
-        size = 0;
-      } else {
-        size = ReadNumber(text, cursor);
-        SkipSeparator(text, cursor);
-      }
-      break;
-    default:
-      ThrowInvalidFormat();
-  }
-  repeat = count - 1;
-}
-
 size_t FieldBytes(FieldKind kind, int32_t size, const uint8_t* p, size_t available) {
   if (kind == FieldKind::String && size == 0) {
     if (available == 0) return 0;
@@ -226,8 +234,44 @@ size_t FieldBytes(FieldKind kind, int32_t size, const uint8_t* p, size_t availab
   return needed <= available ? needed : 0;
 }
 
-bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format) {
-  RecordFormat fields(format);
+ParsedFormat::ParsedFormat(std::string format) {
+  textFault = SplitFormat(std::move(format), &head.text, &group.text);
+}
+
+void ParsedFormat::CheckText() const {
+  if (textFault) throw ZelError(textFault);
+}
+
+const FormatItem* ParsedFormat::ParseUpTo(Part& part, size_t index) {
+  while (index >= part.items.size()) {
+    if (part.faulty) ThrowInvalidFormat();
+    if (part.cursor >= part.text.size()) {
+      part.ended = true;
+      return nullptr;
+    }
+    FormatItem item;
+    part.faulty = !ParseItem(part.text, part.cursor, &item);
+    if (!part.faulty) part.items.push_back(item);
+  }
+  return &part.items[index];
+}
+
+bool FieldCursor::NextPart() {
+  if (!format.HasGroup()) return false;
+  inGroup = true;
+  index = 0;
+  const FormatItem* first = format.ItemAt(true, 0);
+  if (first == nullptr) return false;  // not reached: a group's text holds an item or a fault
+  TakeItem(first);
+  return true;
+}
+
+namespace {
+
+// Converts record into one CSV line, taking the fields from fields (a
+// FieldCursor or a RecordFormat, which both have NextField).
+template <typename Fields>
+void ConvertRecord(Fields& fields, const PdbRecord& record, CsvFile& csv) {
   const size_t length = record.length > 0 && record.bytes ? static_cast<size_t>(record.length) : 0;
   size_t offset = 0;
   FieldKind kind;
@@ -239,22 +283,49 @@ bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& forma
     offset += used;
   }
   csv.WriteLine();
-  return true;
 }
 
-bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format) {
-  RecordFormat fields(format);
-  std::vector<uint8_t> bytes;
-  bytes.reserve(csv.Line().size());  // a row's record is seldom longer than its text
+// Converts the line csv holds into one record appended to db, taking the
+// fields from fields and building the record in buffers.
+template <typename Fields>
+void ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers) {
+  std::vector<uint8_t>& bytes = buffers.bytes;
+  bytes.clear();
   FieldKind kind;
   int32_t size;
   while (fields.NextField(kind, size) && !csv.AtLineEnd()) {
-    AppendFieldBytes(kind, size, csv, bytes);
+    AppendFieldBytes(kind, size, csv, bytes, buffers.field);
   }
   static const uint8_t kNoBytes = 0;
   PdbRecord record;
   record.length = static_cast<int32_t>(bytes.size());
   record.bytes = bytes.empty() ? &kNoBytes : bytes.data();
   db.AppendRecord(record);
+}
+
+}  // namespace
+
+bool RecordToRow(const PdbRecord& record, CsvFile& csv, ParsedFormat& format) {
+  FieldCursor fields(format);
+  ConvertRecord(fields, record, csv);
+  return true;
+}
+
+bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format) {
+  RecordFormat fields(format);
+  ConvertRecord(fields, record, csv);
+  return true;
+}
+
+bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format) {
+  FieldCursor fields(format);
+  ConvertRow(fields, csv, db, format.Row());
+  return true;
+}
+
+bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format) {
+  RecordFormat fields(format);
+  ParsedFormat::RowBuffers buffers;
+  ConvertRow(fields, csv, db, buffers);
   return true;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "csv.h"
 #include "pdb.h"
@@ -11,7 +12,8 @@
 enum class FieldKind : int { Integer = 0, Char = 1, Float = 2, String = 3 };
 
 /// Reads a format string lazily, one field per NextField call: the head once,
-/// then the group in parentheses over and over. Built afresh for every record.
+/// then the group in parentheses over and over. For callers that list a format's
+/// fields one by one; the converters walk a ParsedFormat instead.
 class RecordFormat {
  public:
   // Throws ZelError "missing format specifier" for an empty text and
@@ -29,8 +31,6 @@ class RecordFormat {
   bool AtGroupStart() const;
 
  private:
-  void ParseItem(const std::string& text);
-
   std::string head;
   std::string group;
   bool inGroup = false;  // cursor is inside group rather than head
@@ -46,9 +46,110 @@ class RecordFormat {
 // when no zero byte follows.
 size_t FieldBytes(FieldKind kind, int32_t size, const uint8_t* p, size_t available);
 
+/// One item of a format string: a field and how many times in a row it comes.
+/// Parsed by ParsedFormat when a conversion first reaches it.
+struct FormatItem {
+  FieldKind kind = FieldKind::Integer;
+  int32_t size = 0;
+  int32_t count = 1;
+};
+
+/// The items of one format string, parsed once per run and shared by every
+/// record or row: made by the driver, walked by FieldCursor in the converters.
+class ParsedFormat {
+ public:
+  // Never throws ZelError: every fault waits until a conversion reaches it.
+  explicit ParsedFormat(std::string format);
+
+  // Throws what building a RecordFormat from the text throws: "missing format
+  // specifier" for an empty text, "invalid format string" for a "(" alone.
+  void CheckText() const;
+  // The index-th item of the head, or of the group when inGroup; nullptr when
+  // that part ends before it. Parses up to it the first time it is asked for;
+  // throws ZelError "invalid format string" where parsing fails, on every call
+  // that reaches that place.
+  const FormatItem* ItemAt(bool inGroup, size_t index) {
+    Part& part = inGroup ? group : head;
+    if (index < part.items.size()) return &part.items[index];
+    return part.ended ? nullptr : ParseUpTo(part, index);
+  }
+  bool HasGroup() const { return !group.text.empty(); }
+
+  /// The record a row is built in and the text of its current field, kept
+  /// from row to row so that RowToRecord allocates nothing per row or field.
+  struct RowBuffers {
+    std::vector<uint8_t> bytes;
+    std::string field;
+  };
+  RowBuffers& Row() { return row; }
+
+ private:
+  /// The head or the group: its text, the items parsed from it so far and
+  /// where parsing stands. Filled by ParseUpTo.
+  struct Part {
+    std::string text;
+    size_t cursor = 0;
+    std::vector<FormatItem> items;
+    bool faulty = false;  // parsing stopped at a fault after the last item
+    bool ended = false;   // every item of the text is parsed
+  };
+
+  const FormatItem* ParseUpTo(Part& part, size_t index);
+
+  Part head;
+  Part group;
+  const char* textFault = nullptr;  // the fault of the text as a whole, if any
+  RowBuffers row;
+};
+
+/// Walks the fields of a ParsedFormat for one record or row, as RecordFormat's
+/// NextField does for its text. Made afresh by each conversion.
+class FieldCursor {
+ public:
+  // Throws ParsedFormat::CheckText's fault.
+  explicit FieldCursor(ParsedFormat& format) : format(format) { format.CheckText(); }
+
+  // Stores the next field and returns true, or returns false when the format
+  // has ended; throws the fault of the item reached, like NextField.
+  bool NextField(FieldKind& kind, int32_t& size) {
+    if (left == 0) {
+      const FormatItem* next = format.ItemAt(inGroup, index);
+      if (next == nullptr && !NextPart()) return false;
+      if (next) TakeItem(next);
+    }
+    --left;
+    kind = itemKind;
+    size = itemSize;
+    return true;
+  }
+
+ private:
+  // Copies the item, since a later parse may move the ParsedFormat's items.
+  void TakeItem(const FormatItem* next) {
+    itemKind = next->kind;
+    itemSize = next->size;
+    left = next->count;
+    ++index;
+  }
+  // At the end of the head or the group: takes the group's first item, or
+  // returns false when the format has ended.
+  bool NextPart();
+
+  ParsedFormat& format;
+  FieldKind itemKind = FieldKind::Integer;  // the current item's field
+  int32_t itemSize = 0;
+  bool inGroup = false;
+  size_t index = 0;  // of the item after the current one, in its part
+  int32_t left = 0;  // fields of the current item still to come
+};
+
 // Converts one record into one CSV line, written to csv. Always true.
+bool RecordToRow(const PdbRecord& record, CsvFile& csv, ParsedFormat& format);
+// The same, reading the format text afresh for this record alone.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format);
 
 // Converts the line csv has just read into one record appended to db; a row
 // that yields no bytes appends an empty record. Always true.
+bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format);
+// The same, reading the format text afresh for this row alone.
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format);

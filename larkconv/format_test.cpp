@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "ZelError.h"
 #include "format_testing.h"
 #include "pdb_testing.h"
@@ -29,6 +31,23 @@ std::string Describe(const std::string& format, int most = 8) {
 }
 
 const char* const kInvalid = "!invalid format string";
+
+// As Describe, for the fields a FieldCursor takes from parsed.
+std::string DescribeParsed(ParsedFormat& parsed, int most) {
+  std::string out;
+  try {
+    FieldCursor fields(parsed);
+    FieldKind kind;
+    int32_t size;
+    for (int i = 0; i < most; ++i) {
+      if (!fields.NextField(kind, size)) return out + "end";
+      out += "ICFS"[static_cast<int>(kind)] + std::to_string(size) + " ";
+    }
+    return out + "...";
+  } catch (const ZelError& error) {
+    return out + "!" + error.Message();
+  }
+}
 
 TEST(RecordFormat, ItemsAndSizes) {
   EXPECT_EQ(Describe("bwifc"), "I1 I2 I4 F4 C1 end");
@@ -116,6 +135,40 @@ TEST(RecordFormat, CountsAndLengthsOf2To31AreRejected) {
   EXPECT_EQ(Describe("s2147483648"), kInvalid);
   EXPECT_EQ(Describe("s4294967300"), kInvalid);
   EXPECT_EQ(Describe("b(l99999999999999999999)"), std::string("I1 ") + kInvalid);
+}
+
+// One ParsedFormat, walked again and again as the converters walk it for one
+// record after another, gives the fields and faults RecordFormat gives afresh,
+// however far each walk goes; faults come again on every walk that reaches them.
+TEST(ParsedFormat, WalksGiveWhatRecordFormatGives) {
+  std::mt19937 rng(16);
+  static const char kChars[] = "bwicfslz0123.()x";
+  for (int round = 0; round < 20000; ++round) {
+    std::string format;
+    for (uint32_t n = rng() % 9; n > 0; --n)
+      format += kChars[rng() % (sizeof kChars - 1)];
+    ParsedFormat parsed(format);
+    for (int most : {2, 12, 1, 12})
+      ASSERT_EQ(DescribeParsed(parsed, most), Describe(format, most)) << format;
+  }
+}
+
+// A cursor inside a repeated item keeps it while another cursor parses the
+// items after it (which may move them).
+TEST(ParsedFormat, CursorsMayBeInterleaved) {
+  ParsedFormat parsed("3wbcfszi2i1s7l9wcbf");
+  FieldCursor slow(parsed);
+  FieldCursor fast(parsed);
+  FieldKind kind;
+  int32_t size;
+  ASSERT_TRUE(slow.NextField(kind, size));
+  for (int i = 0; i < 15; ++i)
+    ASSERT_TRUE(fast.NextField(kind, size));
+  EXPECT_FALSE(fast.NextField(kind, size));
+  std::string rest;
+  while (slow.NextField(kind, size))
+    rest += "ICFS"[static_cast<int>(kind)] + std::to_string(size) + " ";
+  EXPECT_EQ(rest, "I2 I2 I1 C1 F4 S0 I2 I1 S7 S9 I2 C1 I1 F4 ");
 }
 
 // ---------------------------------------------------------------------------

@@ -310,6 +310,11 @@ bool PdbDatabase::AppendRecord(const PdbRecord& record) {
   return true;
 }
 
+void PdbDatabase::ReserveRecords(size_t more) {
+  const size_t most = static_cast<size_t>(kPdbMaxRecords);
+  records.reserve(records.size() + std::min(more, most - std::min(records.size(), most)));
+}
+
 // Small records are kept side by side in blocks of kKeepBlock bytes, so that
 // thousands of them cost a few allocations; a large one gets its own buffer.
 const uint8_t* PdbDatabase::Keep(const uint8_t* bytes, size_t length) {

@@ -76,6 +76,10 @@ class PdbDatabase {
   // bytes, with attribute byte 0 and unique ID 0. Throws ZelError when the
   // image already holds the most records a PDB can count.
   bool AppendRecord(const PdbRecord& record);
+  // Makes room in the record table for up to more records after those held
+  // (never beyond the most a PDB can count), so that appending them fills the
+  // table in place instead of growing and copying it.
+  void ReserveRecords(size_t more);
   void SetName(const std::string& name);
   void SetCreatorType(const std::string& creator, const std::string& type);
 
