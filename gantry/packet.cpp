@@ -40,6 +40,19 @@ size_t NumberWidth(char kind) {
   return kind == 'w' ? 2 : kind == 'd' ? 4 : 0;
 }
 
+// Stores the number at the start of [data, limit) in a 'w' or 'd' parameter
+// with a value, when it lies whole there; any other parameter stays as it is.
+void TakeNumber(const uint8_t* data, const uint8_t* limit, const TrapParam& param) {
+  if (param.value == nullptr) return;
+  if (param.kind == 'w') {
+    uint16_t word = 0;
+    if (GetBe16(data, limit, &word) != nullptr) *static_cast<uint16_t*>(param.value) = word;
+  } else if (param.kind == 'd') {
+    uint32_t dword = 0;
+    if (GetBe32(data, limit, &dword) != nullptr) *static_cast<uint32_t*>(param.value) = dword;
+  }
+}
+
 }  // namespace
 
 uint16_t PacketCrc(uint16_t initial, const uint8_t* data, size_t length) {
@@ -139,16 +152,8 @@ bool DecodeReply(const uint8_t* body, size_t n, int count, TrapParam* params, ui
     if (offset + 2 > n) break;
     size_t dataSize = body[offset + 1];
     if (dataSize > n - offset - 2) break;
-    TrapParam& param = params[i];
-    size_t width = NumberWidth(param.kind);
-    if (param.byRef != 0 && width != 0 && dataSize >= width && param.value != nullptr) {
-      const uint8_t* data = body + offset + 2;
-      if (width == 2) {
-        *static_cast<uint16_t*>(param.value) = DecodeBe16(data);
-      } else {
-        *static_cast<uint32_t*>(param.value) = DecodeBe32(data);
-      }
-    }
+    const uint8_t* data = body + offset + 2;
+    if (params[i].byRef != 0) TakeNumber(data, data + dataSize, params[i]);
     offset += 2 + dataSize;
   }
   return true;
