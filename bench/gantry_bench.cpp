@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace gantry;
+
 void BM_PacketCrc(benchmark::State& state) {
   std::vector<uint8_t> data(static_cast<size_t>(state.range(0)));
   for (size_t i = 0; i < data.size(); ++i)

@@ -16,6 +16,9 @@
 
 namespace {
 
+using gantry::DecodeReply;
+using gantry::TrapParam;
+
 constexpr uint32_t kUnset32 = 0xA5A5A5A5u;
 constexpr uint16_t kUnset16 = 0x5A5A;
 constexpr char kKinds[4] = {'w', 'd', 's', 'x'};

@@ -10,6 +10,8 @@
 
 #include "link.h"
 
+namespace gantry {
+
 namespace {
 
 constexpr uint16_t kTrapFindDatabase = 0xA045;
@@ -22,7 +24,6 @@ constexpr uint16_t kTrapHostControl = 0xA344;
 constexpr uint16_t kSelectorImportFile = 0x0500;
 constexpr uint16_t kLaunchChar = 0x0108;
 constexpr uint16_t kCommandKeyMask = 0x0008;
-constexpr size_t kMaxStringLength = 253;
 
 /// The connection of one exported call: connects on construction and closes
 /// on destruction, also when an exception leaves the call. Owned by that call.
@@ -37,26 +38,17 @@ class CallLink {
   bool connected;
 };
 
-// True for a string that fits a trap parameter; never reads past its end.
-bool StringFits(const char* text) {
-  if (text == nullptr) return false;
-  size_t length = 0;
-  while (length <= kMaxStringLength && text[length] != '\0')
-    ++length;
-  return length <= kMaxStringLength;
-}
-
 // Looks a database up by name. True when a reply came; *localId is then the
 // database's local id, 0 when there is no such database.
-bool FindDatabase(EmulatorLink& link, char* name, uint32_t* localId) {
+bool FindDatabase(EmulatorLink* link, char* name, uint32_t* localId) {
   uint16_t card = 0;
   TrapParam params[] = {{'w', &card, 0}, {'s', name, 1}};
   *localId = 0;
-  return link.CallTrap(kTrapFindDatabase, 2, params, localId);
+  return link->CallTrap(kTrapFindDatabase, 2, params, localId);
 }
 
 // Reads a database's version. True when a reply came; *version then holds it.
-bool DatabaseVersion(EmulatorLink& link, uint32_t localId, char* name, uint16_t* version) {
+bool DatabaseVersion(EmulatorLink* link, uint32_t localId, char* name, uint16_t* version) {
   uint16_t card = 0, attributes = 0;
   uint32_t created = 0, modified = 0, backedUp = 0, modNumber = 0;
   uint32_t appInfo = 0, sortInfo = 0, type = 0, creator = 0;
@@ -66,7 +58,7 @@ bool DatabaseVersion(EmulatorLink& link, uint32_t localId, char* name, uint16_t*
                         {'d', &modified, 1},   {'d', &backedUp, 1}, {'d', &modNumber, 1},
                         {'d', &appInfo, 1},    {'d', &sortInfo, 1}, {'d', &type, 1},
                         {'d', &creator, 1}};
-  return link.CallTrap(kTrapDatabaseInfo, 13, params, nullptr);
+  return link->CallTrap(kTrapDatabaseInfo, 13, params, nullptr);
 }
 
 // Runs body, turning any exception into the failure result.
@@ -93,6 +85,12 @@ short AsSigned16(uint16_t value) {
 
 }  // namespace
 
+}  // namespace gantry
+
+// The exports themselves stay at global scope: their names and linkage are the
+// library's interface.
+using namespace gantry;
+
 bool IsEmulatorRunning() {
   return Guarded(false, [] {
     CallLink call;
@@ -117,7 +115,7 @@ bool HasDatabase(char* name) {
   return Guarded(false, [name] {
     CallLink call;
     uint32_t localId = 0;
-    return call.connected && FindDatabase(call.link, name, &localId) && localId != 0;
+    return call.connected && FindDatabase(&call.link, name, &localId) && localId != 0;
   });
 }
 
@@ -126,11 +124,11 @@ short QuorvaneRt_ver() {
     char runtimeName[] = "QuorvaneRT";
     CallLink call;
     uint32_t localId = 0;
-    if (!call.connected || !FindDatabase(call.link, runtimeName, &localId) || localId == 0) {
+    if (!call.connected || !FindDatabase(&call.link, runtimeName, &localId) || localId == 0) {
       return short(0);
     }
     uint16_t version = 0;
-    if (!DatabaseVersion(call.link, localId, runtimeName, &version)) return short(0);
+    if (!DatabaseVersion(&call.link, localId, runtimeName, &version)) return short(0);
     return AsSigned16(version);
   });
 }
@@ -140,7 +138,7 @@ void LaunchApp(char* name) {
   GuardedVoid([name] {
     CallLink call;
     uint32_t localId = 0;
-    if (!call.connected || !FindDatabase(call.link, name, &localId) || localId == 0) return;
+    if (!call.connected || !FindDatabase(&call.link, name, &localId) || localId == 0) return;
     uint16_t card = 0, command = 0;
     uint32_t paramBlock = 0;
     TrapParam params[] = {

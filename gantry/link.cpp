@@ -3,7 +3,8 @@
 #include <new>
 
 #include "bytes.h"
-#include "packet.h"
+
+namespace gantry {
 
 namespace {
 
@@ -80,7 +81,7 @@ bool EmulatorLink::ReceivePacket(uint32_t startTick, std::vector<uint8_t>* reply
   netsock::SetNonBlocking(sock);
   uint8_t header[kPacketHeaderSize];
   if (!ReceiveExactly(header, sizeof header, startTick)) return false;
-  std::vector<uint8_t> rest(gantry::GetBe16(header + 6) + kPacketCrcSize);
+  std::vector<uint8_t> rest(DecodeBe16(header + 6) + kPacketCrcSize);
   if (!ReceiveExactly(rest.data(), rest.size(), startTick)) return false;
   reply->swap(rest);
   return true;
@@ -115,3 +116,5 @@ void EmulatorLink::DiscardPending() {
     if (netsock::RecvBytes(sock, scrap, sizeof scrap, &got) != netsock::RecvStatus::Data) break;
   }
 }
+
+}  // namespace gantry

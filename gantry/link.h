@@ -5,14 +5,9 @@
 #include <vector>
 
 #include "netsock.h"
+#include "packet.h"
 
-/// One parameter of a remote trap call. The caller owns the values: for 'w'
-/// and 'd' value points at its uint16_t or uint32_t, for 's' at the string.
-struct TrapParam {
-  char kind;  // 'w' 16-bit word, 'd' 32-bit double word, 's' zero-terminated string
-  void* value;
-  int byRef;  // 1: written back from the reply ('w' and 'd' only)
-};
+namespace gantry {
 
 /// One loopback connection to the emulator for the length of one exported
 /// call: connect, at most a couple of trap calls, close. Never shared.
@@ -64,3 +59,5 @@ class EmulatorLink {
   bool winsockStarted = false;
   bool primaryPort = false;
 };
+
+}  // namespace gantry

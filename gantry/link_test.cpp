@@ -11,13 +11,12 @@
 #include <vector>
 
 #include "packet.h"
-#include "testing/cpu_time.h"
 #include "testing/emulator_substitute.h"
-#include "testing/listen.h"
-#include "testing/under_wine.h"
+#include "testing/platform.h"
 
 namespace {
 
+using namespace gantry;
 using namespace gantry_testing;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace netsock {
+namespace gantry::netsock {
 
 using Socket = intptr_t;
 constexpr Socket kInvalidSocket = -1;
@@ -40,4 +40,4 @@ bool WaitReadable(Socket s, int timeoutMs);
 // A millisecond tick count for deadlines (wraps; compare by unsigned difference).
 uint32_t TickMs();
 
-}  // namespace netsock
+}  // namespace gantry::netsock

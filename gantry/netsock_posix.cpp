@@ -12,7 +12,7 @@
 
 #include "netsock.h"
 
-namespace netsock {
+namespace gantry::netsock {
 
 namespace {
 
@@ -120,4 +120,4 @@ uint32_t TickMs() {
                                static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
-}  // namespace netsock
+}  // namespace gantry::netsock

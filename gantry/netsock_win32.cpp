@@ -8,7 +8,7 @@
 
 #include "netsock.h"
 
-namespace netsock {
+namespace gantry::netsock {
 
 namespace {
 
@@ -108,4 +108,4 @@ uint32_t TickMs() {
   return static_cast<uint32_t>(GetTickCount());
 }
 
-}  // namespace netsock
+}  // namespace gantry::netsock

@@ -5,6 +5,8 @@
 
 #include "bytes.h"
 
+namespace gantry {
+
 namespace {
 
 constexpr uint16_t kCrcPolynomial = 0x1021;
@@ -38,27 +40,40 @@ size_t NumberWidth(char kind) {
   return kind == 'w' ? 2 : kind == 'd' ? 4 : 0;
 }
 
-}  // namespace
+// Stores the number at the start of [data, limit) in a 'w' or 'd' parameter
+// with a value, when it lies whole there; any other parameter stays as it is.
+void TakeNumber(const uint8_t* data, const uint8_t* limit, const TrapParam& param) {
+  if (param.value == nullptr) return;
+  if (param.kind == 'w') {
+    uint16_t word = 0;
+    if (GetBe16(data, limit, &word) != nullptr) *static_cast<uint16_t*>(param.value) = word;
+  } else if (param.kind == 'd') {
+    uint32_t dword = 0;
+    if (GetBe32(data, limit, &dword) != nullptr) *static_cast<uint32_t*>(param.value) = dword;
+  }
+}
 
-const uint16_t (&kPacketCrcTable)[256] = kTable.entries;
+}  // namespace
 
 uint16_t PacketCrc(uint16_t initial, const uint8_t* data, size_t length) {
   uint16_t crc = initial;
   for (size_t i = 0; i < length; ++i) {
-    crc = static_cast<uint16_t>((crc << 8) ^ kPacketCrcTable[((crc >> 8) ^ data[i]) & 0xFF]);
+    crc = static_cast<uint16_t>((crc << 8) ^ kTable.entries[((crc >> 8) ^ data[i]) & 0xFF]);
   }
   return crc;
 }
 
+bool StringFits(const char* text) {
+  if (text == nullptr) return false;
+  for (size_t i = 0; i <= kMaxStringParam; ++i) {
+    if (text[i] == '\0') return true;
+  }
+  return false;
+}
+
 bool ParamValid(const TrapParam& param) {
   if (param.value == nullptr) return false;
-  if (param.kind == 's') {
-    const char* text = static_cast<const char*>(param.value);
-    for (size_t i = 0; i <= kMaxStringParam; ++i) {
-      if (text[i] == '\0') return true;
-    }
-    return false;
-  }
+  if (param.kind == 's') return StringFits(static_cast<const char*>(param.value));
   return NumberWidth(param.kind) != 0;
 }
 
@@ -67,7 +82,7 @@ size_t ParamSize(char kind, const void* value) {
   return 2 + NumberWidth(kind);
 }
 
-size_t PutParam(uint8_t* dest, char kind, const void* value, int byRef) {
+size_t EncodeParam(uint8_t* dest, char kind, const void* value, int byRef) {
   dest[0] = (kind == 's' || byRef != 0) ? 1 : 0;
   if (kind == 's') {
     const char* text = static_cast<const char*>(value);
@@ -80,11 +95,11 @@ size_t PutParam(uint8_t* dest, char kind, const void* value, int byRef) {
   }
   if (kind == 'w') {
     dest[1] = 2;
-    gantry::PutBe16(dest + 2, *static_cast<const uint16_t*>(value));
+    EncodeBe16(dest + 2, *static_cast<const uint16_t*>(value));
     return 4;
   }
   dest[1] = 4;
-  gantry::PutBe32(dest + 2, *static_cast<const uint32_t*>(value));
+  EncodeBe32(dest + 2, *static_cast<const uint32_t*>(value));
   return 6;
 }
 
@@ -104,11 +119,11 @@ bool BuildRequestBody(uint16_t trap, int count, const TrapParam* params,
     return false;
   }
   built[0] = kRpcCommand;
-  gantry::PutBe16(&built[2], trap);
-  gantry::PutBe16(&built[12], static_cast<uint16_t>(count));
+  EncodeBe16(&built[2], trap);
+  EncodeBe16(&built[12], static_cast<uint16_t>(count));
   size_t offset = kRpcHeaderSize;
   for (int i = count - 1; i >= 0; --i) {
-    offset += PutParam(&built[offset], params[i].kind, params[i].value, params[i].byRef);
+    offset += EncodeParam(&built[offset], params[i].kind, params[i].value, params[i].byRef);
   }
   body->swap(built);
   return true;
@@ -116,44 +131,32 @@ bool BuildRequestBody(uint16_t trap, int count, const TrapParam* params,
 
 std::vector<uint8_t> FramePacket(uint8_t destSocket, uint8_t srcSocket, uint8_t type,
                                  uint8_t transId, const uint8_t* body, size_t n) {
-  std::vector<uint8_t> packet(n + kPacketHeaderSize + kPacketCrcSize, 0);
-  packet[0] = 0xBE;
-  packet[1] = 0xEF;
-  packet[2] = 0xED;
-  packet[3] = destSocket;
-  packet[4] = srcSocket;
-  packet[5] = type;
-  gantry::PutBe16(&packet[6], static_cast<uint16_t>(n));
-  packet[8] = transId;
+  std::vector<uint8_t> packet = {0xBE, 0xEF, 0xED, destSocket, srcSocket, type};
+  packet.reserve(n + kPacketHeaderSize + kPacketCrcSize);
+  PutBe16(&packet, static_cast<uint16_t>(n));
+  packet.push_back(transId);
   unsigned sum = 0;
-  for (size_t i = 0; i < 9; ++i)
-    sum += packet[i];
-  packet[9] = static_cast<uint8_t>(sum);
-  if (n > 0) std::memcpy(&packet[kPacketHeaderSize], body, n);
-  gantry::PutBe16(&packet[kPacketHeaderSize + n],
-                  PacketCrc(0, packet.data(), kPacketHeaderSize + n));
+  for (uint8_t byte : packet)
+    sum += byte;
+  packet.push_back(static_cast<uint8_t>(sum));
+  packet.insert(packet.end(), body, body + n);
+  PutBe16(&packet, PacketCrc(0, packet.data(), packet.size()));
   return packet;
 }
 
 bool DecodeReply(const uint8_t* body, size_t n, int count, TrapParam* params, uint32_t* resultD0) {
   if (n < 8) return false;
-  if (resultD0 != nullptr) *resultD0 = gantry::GetBe32(body + 4);
+  if (resultD0 != nullptr) *resultD0 = DecodeBe32(body + 4);
   size_t offset = kRpcHeaderSize;
   for (int i = count - 1; i >= 0; --i) {
     if (offset + 2 > n) break;
     size_t dataSize = body[offset + 1];
     if (dataSize > n - offset - 2) break;
-    TrapParam& param = params[i];
-    size_t width = NumberWidth(param.kind);
-    if (param.byRef != 0 && width != 0 && dataSize >= width && param.value != nullptr) {
-      const uint8_t* data = body + offset + 2;
-      if (width == 2) {
-        *static_cast<uint16_t*>(param.value) = gantry::GetBe16(data);
-      } else {
-        *static_cast<uint32_t*>(param.value) = gantry::GetBe32(data);
-      }
-    }
+    const uint8_t* data = body + offset + 2;
+    if (params[i].byRef != 0) TakeNumber(data, data + dataSize, params[i]);
     offset += 2 + dataSize;
   }
   return true;
 }
+
+}  // namespace gantry

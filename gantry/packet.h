@@ -14,7 +14,19 @@
 #include <cstdint>
 #include <vector>
 
-#include "link.h"
+// Output parameters are pointers throughout gantry (the caller's "&x" shows
+// that x is written); inputs are values or const references.
+
+namespace gantry {
+
+/// One parameter of a remote trap call, as the caller hands it to the link.
+/// The caller owns the values: for 'w' and 'd' value points at its uint16_t or
+/// uint32_t, for 's' at the string.
+struct TrapParam {
+  char kind;  // 'w' 16-bit word, 'd' 32-bit double word, 's' zero-terminated string
+  void* value;
+  int byRef;  // 1: written back from the reply ('w' and 'd' only)
+};
 
 constexpr size_t kPacketHeaderSize = 10;
 constexpr size_t kPacketCrcSize = 2;
@@ -25,25 +37,27 @@ constexpr uint8_t kRpcCommand = 0x0A;
 constexpr uint8_t kPrimarySocketId = 1;     // a connection made on port 2000
 constexpr uint8_t kSecondarySocketId = 14;  // a connection made on port 6415
 
-// The CRC-16 table for polynomial 0x1021 (entry i is the CRC of the byte i).
-extern const uint16_t (&kPacketCrcTable)[256];
-
 // CRC-16 (polynomial 0x1021, most significant bit first, no reflection, no
 // final XOR) of length bytes, starting from initial. The link starts from 0.
 uint16_t PacketCrc(uint16_t initial, const uint8_t* data, size_t length);
 
-// True when the parameter can be sent: kind 'w', 'd' or 's', a value, and a
-// string of at most kMaxStringParam characters.
+// True for a string that fits a parameter slot: not null and at most
+// kMaxStringParam characters. Never reads past the terminating zero, nor past
+// kMaxStringParam + 1 characters.
+bool StringFits(const char* text);
+
+// True when the parameter can be sent: kind 'w', 'd' or 's', a value, and for
+// 's' a string that fits.
 bool ParamValid(const TrapParam& param);
 
 // The slot length of one valid parameter: 4 for 'w', 6 for 'd', and for 's'
 // the string length + 1 raised to the next even number, plus 2.
 size_t ParamSize(char kind, const void* value);
 
-// Writes one slot of a valid parameter at dest, which must hold ParamSize
+// Encodes one slot of a valid parameter at dest, which must hold ParamSize
 // bytes, and returns its length. The flag byte is 1 for a string or a
 // non-zero byRef, else 0.
-size_t PutParam(uint8_t* dest, char kind, const void* value, int byRef);
+size_t EncodeParam(uint8_t* dest, char kind, const void* value, int byRef);
 
 // The request body for a trap call: 0x0A, 0, the trap, D0 0, A0 0, count, and
 // the slots from the last parameter to the first. False, leaving body alone,
@@ -68,3 +82,5 @@ std::vector<uint8_t> FramePacket(uint8_t destSocket, uint8_t srcSocket, uint8_t 
 // whose data is narrower than its parameter's width leaves the parameter
 // unchanged. Returns true.
 bool DecodeReply(const uint8_t* body, size_t n, int count, TrapParam* params, uint32_t* resultD0);
+
+}  // namespace gantry

@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+
 namespace {
 
+using namespace gantry;
 using Bytes = std::vector<uint8_t>;
 
 Bytes Frame(uint8_t socketId, uint8_t transId, const Bytes& body) {
@@ -23,7 +26,7 @@ Bytes Body(uint16_t trap, std::vector<TrapParam> params) {
 
 Bytes Slot(const char* text) {
   Bytes slot(ParamSize('s', text), 0xAA);
-  EXPECT_EQ(PutParam(slot.data(), 's', text, 0), slot.size());
+  EXPECT_EQ(EncodeParam(slot.data(), 's', text, 0), slot.size());
   return slot;
 }
 
@@ -50,15 +53,45 @@ uint16_t BitwiseCrc(const Bytes& data) {
   return crc;
 }
 
-TEST(PacketCrcTest, TableIsTheCrcOfEachSingleByte) {
-  EXPECT_EQ(kPacketCrcTable[0], 0x0000);
-  EXPECT_EQ(kPacketCrcTable[1], 0x1021);
-  EXPECT_EQ(kPacketCrcTable[2], 0x2042);
-  EXPECT_EQ(kPacketCrcTable[128], 0x9188);
-  EXPECT_EQ(kPacketCrcTable[255], 0x1EF0);
+// From 0, the CRC of one byte is the table entry the code looks it up by.
+TEST(PacketCrcTest, EverySingleByteMatchesTheBitwiseCrc) {
+  auto crcOf = [](uint8_t byte) { return PacketCrc(0, &byte, 1); };
+  EXPECT_EQ(crcOf(0), 0x0000);
+  EXPECT_EQ(crcOf(1), 0x1021);
+  EXPECT_EQ(crcOf(2), 0x2042);
+  EXPECT_EQ(crcOf(128), 0x9188);
+  EXPECT_EQ(crcOf(255), 0x1EF0);
   for (int i = 0; i < 256; ++i) {
-    ASSERT_EQ(kPacketCrcTable[i], BitwiseCrc({static_cast<uint8_t>(i)})) << i;
+    ASSERT_EQ(crcOf(static_cast<uint8_t>(i)), BitwiseCrc({static_cast<uint8_t>(i)})) << i;
   }
+}
+
+TEST(GantryBytesTest, BigEndianEverywhereAndGetStaysBeforeItsLimit) {
+  Bytes buffer = {0x00};
+  PutBe16(&buffer, 0xA1B2);
+  PutBe32(&buffer, 0xC3D4E5F6);
+  EXPECT_EQ(buffer, (Bytes{0x00, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
+  EncodeBe16(&buffer[0], 0x0102);
+  EncodeBe32(&buffer[2], 0x03040506);
+  EXPECT_EQ(buffer, (Bytes{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0xF6}));
+  EXPECT_EQ(DecodeBe16(&buffer[5]), 0x06F6);
+  EXPECT_EQ(DecodeBe32(&buffer[3]), 0x040506F6u);
+
+  const uint8_t* begin = buffer.data();
+  const uint8_t* end = begin + buffer.size();
+  uint16_t word = 0x5555;
+  uint32_t dword = 0x55555555;
+  EXPECT_EQ(GetBe16(begin + 5, end, &word), end);
+  EXPECT_EQ(word, 0x06F6);
+  EXPECT_EQ(GetBe32(begin + 3, end, &dword), end);
+  EXPECT_EQ(dword, 0x040506F6u);
+  // One byte short of the limit: nothing read, nothing written.
+  EXPECT_EQ(GetBe16(begin + 6, end, &word), nullptr);
+  EXPECT_EQ(GetBe32(begin + 4, end, &dword), nullptr);
+  EXPECT_EQ(GetBe32(begin, begin + 3, &dword), nullptr);
+  EXPECT_EQ(GetBe16(end, end, &word), nullptr);
+  EXPECT_EQ(word, 0x06F6);
+  EXPECT_EQ(dword, 0x040506F6u);
 }
 
 TEST(PacketCrcTest, KnownValuesAndChaining) {
@@ -145,10 +178,10 @@ TEST(ParamSlotTest, NumbersAreBigEndianWithTheirFlag) {
   uint32_t dword = 0x01020304;
   uint8_t slot[6] = {};
   EXPECT_EQ(ParamSize('w', &word), 4u);
-  EXPECT_EQ(PutParam(slot, 'w', &word, 1), 4u);
+  EXPECT_EQ(EncodeParam(slot, 'w', &word, 1), 4u);
   EXPECT_EQ(Bytes(slot, slot + 4), (Bytes{0x01, 0x02, 0xBE, 0xEF}));
   EXPECT_EQ(ParamSize('d', &dword), 6u);
-  EXPECT_EQ(PutParam(slot, 'd', &dword, 0), 6u);
+  EXPECT_EQ(EncodeParam(slot, 'd', &dword, 0), 6u);
   EXPECT_EQ(Bytes(slot, slot + 6), (Bytes{0x00, 0x04, 0x01, 0x02, 0x03, 0x04}));
 }
 

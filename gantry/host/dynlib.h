@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace dynlib {
+namespace gantry::dynlib {
 
 using Library = void*;
 
@@ -35,4 +35,4 @@ enum class Export {
 // The decorated name of an export as this platform's host applications see it.
 const char* DecoratedName(Export function);
 
-}  // namespace dynlib
+}  // namespace gantry::dynlib

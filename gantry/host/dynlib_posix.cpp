@@ -5,7 +5,7 @@
 
 #include "dynlib.h"
 
-namespace dynlib {
+namespace gantry::dynlib {
 
 Library Load(const std::string& path, std::string* error) {
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -57,4 +57,4 @@ const char* DecoratedName(Export function) {
   return "";
 }
 
-}  // namespace dynlib
+}  // namespace gantry::dynlib

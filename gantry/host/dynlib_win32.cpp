@@ -5,7 +5,7 @@
 
 #include "dynlib.h"
 
-namespace dynlib {
+namespace gantry::dynlib {
 
 Library Load(const std::string& path, std::string* error) {
   HMODULE library = LoadLibraryA(path.c_str());
@@ -56,4 +56,4 @@ const char* DecoratedName(Export function) {
   return "";
 }
 
-}  // namespace dynlib
+}  // namespace gantry::dynlib

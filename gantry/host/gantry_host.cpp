@@ -17,6 +17,8 @@
 #define GANTRY_LIBDIR_FROM_BINDIR "../lib"
 #endif
 
+namespace gantry {
+
 namespace {
 
 constexpr int kExitCalled = 0;
@@ -148,7 +150,7 @@ void CallAndPrint(const Command& command, void* address, char* argument) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int RunHost(int argc, char** argv) {
   Invocation run;
   if (!ParseArguments(argc, argv, &run)) return kExitUsage;
   if (run.help) {
@@ -168,4 +170,10 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   dynlib::Unload(library);
   return kExitCalled;
+}
+
+}  // namespace gantry
+
+int main(int argc, char** argv) {
+  return gantry::RunHost(argc, argv);
 }

@@ -3,18 +3,23 @@
 #include <algorithm>
 #include <chrono>
 
+#include "bytes.h"
 #include "netsock.h"
-#include "testing/listen.h"
+#include "testing/platform.h"
 
 // The substitute frames and checks packets with its own code, apart from the
-// link's, so that a fault in the link's framing can't hide behind the same
-// fault here.
+// link's (only the byte helpers are shared), so that a fault in the link's
+// framing can't hide behind the same fault here.
 
 namespace gantry_testing {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+namespace netsock = gantry::netsock;
+using gantry::DecodeBe16;
+using gantry::DecodeBe32;
+using gantry::EncodeBe16;
+using gantry::EncodeBe32;
 
 constexpr int kPollMs = 20;
 constexpr size_t kHeaderSize = 10;
@@ -22,19 +27,6 @@ constexpr size_t kRpcHeaderSize = 14;
 constexpr uint8_t kReplyCommand = 0x8A;
 constexpr uint32_t kNoSuchDatabase = 0x0207;
 constexpr uint8_t kFloodByte = 0xEE;
-
-uint16_t Be16(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t Be32(const uint8_t* p) {
-  return (static_cast<uint32_t>(Be16(p)) << 16) | Be16(p + 2);
-}
-
-void PutBe(uint8_t* p, uint32_t value, size_t width) {
-  for (size_t i = 0; i < width; ++i)
-    p[i] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
-}
 
 uint16_t BitwiseCrc(const uint8_t* data, size_t n) {
   uint16_t crc = 0;
@@ -48,15 +40,16 @@ uint16_t BitwiseCrc(const uint8_t* data, size_t n) {
 }
 
 Bytes Frame(uint8_t dest, uint8_t src, uint8_t transId, const Bytes& body) {
-  Bytes packet = {0xBE, 0xEF, 0xED, dest, src, 0, 0, 0, transId, 0};
-  PutBe(&packet[6], static_cast<uint32_t>(body.size()), 2);
+  Bytes packet = {0xBE, 0xEF, 0xED, dest, src, 0};
+  gantry::PutBe16(&packet, static_cast<uint16_t>(body.size()));
+  packet.push_back(transId);
+  packet.push_back(0);
   unsigned sum = 0;
   for (size_t i = 0; i < 9; ++i)
     sum += packet[i];
   packet[9] = static_cast<uint8_t>(sum);
   packet.insert(packet.end(), body.begin(), body.end());
-  packet.resize(packet.size() + 2);
-  PutBe(&packet[packet.size() - 2], BitwiseCrc(packet.data(), packet.size() - 2), 2);
+  gantry::PutBe16(&packet, BitwiseCrc(packet.data(), packet.size()));
   return packet;
 }
 
@@ -235,6 +228,11 @@ void EmulatorSubstitute::SetFaultForRequest(int requestNo, const Fault& fault) {
   requestFaults[requestNo] = fault;
 }
 
+void EmulatorSubstitute::SetBehaviour(Behaviour given) {
+  std::lock_guard<std::mutex> lock(mutex);
+  behaviour = std::move(given);
+}
+
 void EmulatorSubstitute::ClearFaults() {
   std::lock_guard<std::mutex> lock(mutex);
   defaultFault = Fault();
@@ -335,13 +333,17 @@ void EmulatorSubstitute::ServeConnection(Connection* connection) {
     }
     ReceivedRequest request = Record(*connection, packet);
     Fault fault;
+    Behaviour behave;
     {
       std::lock_guard<std::mutex> lock(mutex);
       requests.push_back(request);
       fault = FaultFor(++requestsSinceStart);
+      behave = behaviour;
       changed.notify_all();
     }
-    if (!Answer(connection, request, fault)) break;
+    bool goOn = behave ? React(connection, behave(request, ProperReply(request)))
+                       : Answer(connection, request, fault);
+    if (!goOn) break;
   }
   netsock::CloseSocket(connection->sock);
   connection->finished = true;
@@ -363,7 +365,7 @@ bool EmulatorSubstitute::ReadRequest(Connection* connection, Bytes* packet, bool
   if (!ReadExactly(connection->sock, header.data(), header.size(), stopping, peerEnded)) {
     return false;
   }
-  Bytes rest(Be16(&header[6]) + 2u);
+  Bytes rest(DecodeBe16(&header[6]) + 2u);
   if (!ReadExactly(connection->sock, rest.data(), rest.size(), stopping, peerEnded)) return false;
   *packet = header;
   packet->insert(packet->end(), rest.begin(), rest.end());
@@ -379,22 +381,22 @@ ReceivedRequest EmulatorSubstitute::Record(const Connection& connection, const B
   request.destSocket = packet[3];
   request.srcSocket = packet[4];
   request.packetType = packet[5];
-  request.bodySize = Be16(&packet[6]);
+  request.bodySize = DecodeBe16(&packet[6]);
   request.transId = packet[8];
   unsigned sum = 0;
   for (size_t i = 0; i < 9; ++i)
     sum += packet[i];
   request.headerChecksumOk = packet[9] == static_cast<uint8_t>(sum);
   size_t crcAt = kHeaderSize + request.bodySize;
-  request.crcOk = Be16(&packet[crcAt]) == BitwiseCrc(packet.data(), crcAt);
+  request.crcOk = DecodeBe16(&packet[crcAt]) == BitwiseCrc(packet.data(), crcAt);
 
   Bytes body(packet.begin() + kHeaderSize, packet.begin() + static_cast<long>(crcAt));
   if (body.size() < kRpcHeaderSize) return request;
   request.command = body[0];
-  request.trap = Be16(&body[2]);
-  request.d0 = Be32(&body[4]);
-  request.a0 = Be32(&body[8]);
-  request.paramCount = Be16(&body[12]);
+  request.trap = DecodeBe16(&body[2]);
+  request.d0 = DecodeBe32(&body[4]);
+  request.a0 = DecodeBe32(&body[8]);
+  request.paramCount = DecodeBe16(&body[12]);
   std::vector<size_t> offsets = SlotOffsets(body, request.paramCount);
   std::string kinds = KindsFor(request.trap);
   for (size_t wire = offsets.size(); wire-- > 0;) {
@@ -464,17 +466,22 @@ Bytes EmulatorSubstitute::BuildReplyBody(const ReceivedRequest& request) {
 
   Bytes body(kRpcHeaderSize, 0);
   body[0] = kReplyCommand;
-  PutBe(&body[2], request.trap, 2);
-  PutBe(&body[4], d0, 4);
-  PutBe(&body[12], request.paramCount, 2);
+  EncodeBe16(&body[2], request.trap);
+  EncodeBe32(&body[4], d0);
+  EncodeBe16(&body[12], request.paramCount);
   // params runs first to last; the wire wants the last first.
   for (size_t i = request.params.size(); i-- > 0;) {
     const ReceivedParam& sent = request.params[i];
     Bytes data = sent.data;
     auto value = values.find(static_cast<int>(request.paramCount - request.params.size() + i + 1));
     bool number = (sent.kind == 'w' && data.size() == 2) || (sent.kind == 'd' && data.size() == 4);
-    if (value != values.end() && sent.byRef && number)
-      PutBe(data.data(), value->second, data.size());
+    if (value != values.end() && sent.byRef && number) {
+      if (data.size() == 2) {
+        EncodeBe16(data.data(), static_cast<uint16_t>(value->second));
+      } else {
+        EncodeBe32(data.data(), value->second);
+      }
+    }
     body.push_back(sent.byRef ? 1 : 0);
     body.push_back(sent.dataSize);
     body.insert(body.end(), data.begin(), data.end());
@@ -511,6 +518,24 @@ bool EmulatorSubstitute::Answer(Connection* connection, const ReceivedRequest& r
     default:
       return SendAll(connection, reply.data(), reply.size());
   }
+}
+
+Bytes EmulatorSubstitute::ProperReply(const ReceivedRequest& request) {
+  return Frame(request.srcSocket, request.destSocket, request.transId, BuildReplyBody(request));
+}
+
+bool EmulatorSubstitute::React(Connection* connection, const Reaction& reaction) {
+  if (reaction.dripMs <= 0) {
+    if (!SendAll(connection, reaction.bytes.data(), reaction.bytes.size())) return false;
+  } else {
+    for (uint8_t byte : reaction.bytes) {
+      if (!PauseMs(reaction.dripMs) || !SendAll(connection, &byte, 1)) return false;
+    }
+  }
+  const Bytes flood(64 * 1024, kFloodByte);
+  while (reaction.endless && !stopping && SendAll(connection, flood.data(), flood.size())) {
+  }
+  return !reaction.close && !reaction.endless;
 }
 
 bool EmulatorSubstitute::SendSplit(Connection* connection, const Bytes& reply, size_t segment,

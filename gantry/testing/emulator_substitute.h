@@ -18,6 +18,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,6 +27,8 @@
 #include <vector>
 
 namespace gantry_testing {
+
+using Bytes = std::vector<uint8_t>;
 
 constexpr uint16_t kPrimaryPort = 2000;    // socket id 1
 constexpr uint16_t kSecondaryPort = 6415;  // socket id 14
@@ -111,6 +114,24 @@ struct Fault {
   size_t floodBytes = 0;    // Flood: count of extra bytes (0xEE)
 };
 
+/// What the substitute does for one request when a test's behaviour
+/// (SetBehaviour) decides: sends bytes, then maybe streams 0xEE bytes until the
+/// peer goes away, then closes the connection or waits for the next request.
+/// No bytes and no close is silence. Made by the behaviour, carried out by the
+/// connection thread.
+struct Reaction {
+  Bytes bytes;
+  int dripMs = 0;        // > 0: bytes go one at a time, each after this pause
+  bool endless = false;  // then 0xEE bytes until a send fails
+  bool close = false;
+};
+
+/// A test's own answer to every request, in place of the faults: gets the
+/// request as recorded and the reply the substitute would send (its device,
+/// overrides and framing), returns what to do. Called from the connection
+/// threads, several at once, without the substitute's lock held.
+using Behaviour = std::function<Reaction(const ReceivedRequest& request, const Bytes& reply)>;
+
 /// The emulator substitute. A test owns it, starts it on the ports it wants,
 /// configures the device and faults, drives gantry, and then reads the record.
 ///
@@ -169,6 +190,9 @@ class EmulatorSubstitute {
   // The fault for the requestNo-th request received since Start (1-based).
   void SetFaultForRequest(int requestNo, const Fault& fault);
   void ClearFaults();
+  // Hands every request to behaviour instead (an empty one restores the
+  // faults). Set it before Start.
+  void SetBehaviour(Behaviour behaviour);
 
   // --- the record ---
   std::vector<ReceivedRequest> Requests() const;
@@ -198,8 +222,12 @@ class EmulatorSubstitute {
   bool ReadRequest(Connection* connection, std::vector<uint8_t>* packet, bool* peerEnded);
   ReceivedRequest Record(const Connection& connection, const std::vector<uint8_t>& packet);
   std::vector<uint8_t> BuildReplyBody(const ReceivedRequest& request);
+  // The whole reply packet a request gets when nothing misbehaves.
+  Bytes ProperReply(const ReceivedRequest& request);
   // False when the connection is to be closed.
   bool Answer(Connection* connection, const ReceivedRequest& request, const Fault& fault);
+  // Carries out a test behaviour's reaction; false when the connection is to end.
+  bool React(Connection* connection, const Reaction& reaction);
   bool SendSplit(Connection* connection, const std::vector<uint8_t>& reply, size_t segment,
                  int pauseMs);
   bool SendAll(Connection* connection, const uint8_t* data, size_t n);
@@ -231,6 +259,7 @@ class EmulatorSubstitute {
   std::map<uint16_t, std::string> signatures;
   Fault defaultFault;
   std::map<int, Fault> requestFaults;
+  Behaviour behaviour;
 
   std::vector<ReceivedRequest> requests;
   int requestsSinceStart = 0;

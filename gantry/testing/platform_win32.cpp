@@ -1,10 +1,25 @@
-// The listening side of loopback TCP on Windows.
+// The tests' platform layer on Windows, where Wine may stand in for it.
 
 #include <winsock2.h>
+// after winsock2.h, which must come first
+#include <windows.h>
 
-#include "testing/listen.h"
+#include "testing/platform.h"
 
 namespace gantry_testing {
+
+namespace netsock = gantry::netsock;
+
+namespace {
+
+double Ms(const FILETIME& time) {
+  ULARGE_INTEGER ticks;
+  ticks.LowPart = time.dwLowDateTime;
+  ticks.HighPart = time.dwHighDateTime;
+  return static_cast<double>(ticks.QuadPart) / 10000.0;  // 100 ns ticks
+}
+
+}  // namespace
 
 netsock::Socket ListenLoopback(uint16_t port, int backlog) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -31,6 +46,18 @@ netsock::Socket AcceptConnection(netsock::Socket listener) {
 bool SendUrgentByte(netsock::Socket s) {
   const char byte = '!';
   return send(static_cast<SOCKET>(s), &byte, 1, MSG_OOB) == 1;
+}
+
+double ThreadCpuMs() {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+  return Ms(kernel) + Ms(user);
+}
+
+// Wine's ntdll exports wine_get_version; Windows' does not.
+bool RunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 }  // namespace gantry_testing

@@ -12,7 +12,7 @@ if(NOT GANTRY_CLANGXX OR NOT GANTRY_LLD_LINK OR NOT GANTRY_MSVC_LIB)
   return()
 endif()
 
-set(host_dir ${CMAKE_CURRENT_SOURCE_DIR}/tests/msvc_host)
+set(host_dir ${CMAKE_CURRENT_SOURCE_DIR}/testing/msvc_host)
 set(out_dir ${CMAKE_CURRENT_BINARY_DIR})  # beside gantry.dll
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(triple x86_64-pc-windows-msvc)
@@ -60,7 +60,7 @@ add_custom_target(gantry_msvc_hosts ALL
 add_dependencies(gantry_msvc_hosts gantry gantry-emulator)
 
 foreach(kind linked loaded)
-  add_test(NAME gantry_msvc_host_${kind} COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/msvc_hosts.sh
+  add_test(NAME gantry_msvc_host_${kind} COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/testing/msvc_hosts.sh
     $<TARGET_FILE:gantry-emulator> ${out_dir}/msvc_host_${kind}.exe ${CMAKE_CROSSCOMPILING_EMULATOR})
   set_tests_properties(gantry_msvc_host_${kind} PROPERTIES
     LABELS "gantry;msvc_host" ${GANTRY_PORTS_LOCK} TIMEOUT 120)

@@ -1,14 +1,17 @@
-// The listening side of loopback TCP on POSIX systems.
+// The tests' platform layer on POSIX systems, which never run under Wine.
 
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
-#include "testing/listen.h"
+#include "testing/platform.h"
 
 namespace gantry_testing {
+
+namespace netsock = gantry::netsock;
 
 netsock::Socket ListenLoopback(uint16_t port, int backlog) {
   int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -48,6 +51,16 @@ bool SendUrgentByte(netsock::Socket s) {
   const int flags = MSG_OOB;  // accepted sockets carry SO_NOSIGPIPE instead
 #endif
   return send(static_cast<int>(s), &byte, 1, flags) == 1;
+}
+
+double ThreadCpuMs() {
+  timespec used{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+  return static_cast<double>(used.tv_sec) * 1000.0 + static_cast<double>(used.tv_nsec) / 1e6;
+}
+
+bool RunningUnderWine() {
+  return false;
 }
 
 }  // namespace gantry_testing
