@@ -6,17 +6,6 @@
 # never run at the same time.
 set(GANTRY_PORTS_LOCK RESOURCE_LOCK emulator_ports)
 
-# The emulator substitute that the tests talk to: a loopback server with the
-# tests' own platform layer.
-find_package(Threads REQUIRED)
-add_library(gantry_substitute STATIC
-  testing/emulator_substitute.cpp testing/platform_${LARKGANTRY_PLATFORM}.cpp)
-target_link_libraries(gantry_substitute PUBLIC gantry_link Threads::Threads)
-
-# gantry-emulator: the substitute as a program, for the end-to-end tests of the
-# programs and for trying gantry-host by hand. A test program: not installed.
-add_executable(gantry-emulator testing/emulator_main.cpp)
-target_link_libraries(gantry-emulator PRIVATE gantry_substitute)
 
 add_executable(gantry_packet_test packet_test.cpp)
 target_link_libraries(gantry_packet_test PRIVATE gantry_link GTest::gtest GTest::gtest_main)
