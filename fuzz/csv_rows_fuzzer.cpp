@@ -19,7 +19,7 @@
 #include "csv.h"
 #include "format.h"
 #include "pdb.h"
-#include "scratch.h"
+#include "testing/files.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ std::string AsReadBack(const std::string& field) {
 // The fields of rows, quoted and written by CsvFile and read back, are the
 // same fields (a field read never holds a zero byte; line feeds it may).
 void CheckFieldsComeBack(const std::vector<std::vector<std::string>>& rows) {
-  std::string path = fuzzing::ScratchDir() + "/again.csv";
+  const std::string path = (larkconv_testing::ProcessScratchDir() / "again.csv").string();
   CsvFile out;
   Check(out.Open(path, "w"));
   for (const std::vector<std::string>& fields : rows) {
@@ -189,7 +189,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (AsksForHugeFields(format, fuzzed)) return 0;
 
   CsvFile csv;
-  Check(csv.Open(fuzzing::ScratchFile("in.csv", text.data(), text.size()), "r"));
+  const std::string in = (larkconv_testing::ProcessScratchDir() / "in.csv").string();
+  Check(larkconv_testing::WriteFileBytes(in, text.data(), text.size()));
+  Check(csv.Open(in, "r"));
   PdbDatabase db;
   db.SetResourceDb(false);
   const Split split = RowsOf(text);
@@ -205,7 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(static_cast<size_t>(rows) == split.rows.size());
 
   CsvFile again;
-  Check(again.Open(fuzzing::ScratchDir() + "/in.csv", "r"));
+  Check(again.Open(in, "r"));
   std::vector<std::vector<std::string>> rowsRead;
   for (size_t i = 0; i < split.rows.size(); ++i) {
     Check(again.ReadLine() && again.Line() == split.rows[i]);

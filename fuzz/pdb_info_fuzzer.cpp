@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <sstream>
 #include <string>
 
@@ -56,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       db.ReadMemory(data, size);
       count = db.RecordCount();
       resourceDb = db.IsResourceDb();
-    } catch (const std::bad_alloc&) {
+    } catch (const PdbCorruptError&) {
       readable = false;
     }
   }

@@ -17,7 +17,7 @@
 #include "csv.h"
 #include "format.h"
 #include "pdb.h"
-#include "scratch.h"
+#include "testing/files.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ size_t RoundTripLength(const std::string& format, const uint8_t* bytes, size_t l
 // Writes the row for the record to a file and reads it back into a record.
 std::vector<uint8_t> BackAndForth(const PdbRecord& record, const std::string& format) {
   CsvFile out;
-  std::string path = fuzzing::ScratchDir() + "/row.csv";
+  const std::string path = (larkconv_testing::ProcessScratchDir() / "row.csv").string();
   Check(out.Open(path, "w"));
   RecordToRow(record, out, format);
   Check(out.Close());

@@ -273,20 +273,19 @@ char* CsvFile::StartField(char* p) const {
   return p;
 }
 
-bool CsvFile::AppendInt(int32_t value) {
+void CsvFile::AppendInt(int32_t value) {
   // The comma, the quotes and at most eleven characters: ,"-2147483648"
   char* p = StartField(BuiltRoom(14));
   p = std::to_chars(p, p + 11, value).ptr;
   *p++ = '"';
   builtLength = static_cast<size_t>(p - built.get());
-  return true;
 }
 
-bool CsvFile::AppendText(const std::string& text) {
-  return AppendText(text.data(), text.size());
+void CsvFile::AppendText(const std::string& text) {
+  AppendText(text.data(), text.size());
 }
 
-bool CsvFile::AppendText(const char* text, size_t length) {
+void CsvFile::AppendText(const char* text, size_t length) {
   // The text ends at its first zero byte; each quote in it is doubled, so the
   // field takes at most twice its length, the comma and the two quotes.
   if (const void* zero = std::memchr(text, '\0', length))
@@ -306,15 +305,13 @@ bool CsvFile::AppendText(const char* text, size_t length) {
   p += end - text;
   *p++ = '"';
   builtLength = static_cast<size_t>(p - built.get());
-  return true;
 }
 
-bool CsvFile::WriteLine() {
+void CsvFile::WriteLine() {
   char* end = BuiltRoom(1);
   *end = '\n';
   if (stream) std::fwrite(built.get(), 1, builtLength + 1, stream);
   builtLength = 0;
-  return true;
 }
 
 bool CsvFile::ReadFailed() const {

@@ -16,8 +16,9 @@ class CsvFile {
   CsvFile(const CsvFile&) = delete;
   CsvFile& operator=(const CsvFile&) = delete;
 
-  // mode is "r", "w" or "a". A file is read in binary (ReadLine drops the CR
-  // of CR LF itself). Writing goes to a new file beside the destination that
+  // mode is "r", "w" or "a". A file is read in binary ("rb": ReadLine drops
+  // the CR of CR LF itself) and written in text mode, so lines end the
+  // platform's text way. Writing goes to a new file beside the destination that
   // replaces it when the file is closed ("a": the new file starts with the old
   // bytes), or, for a device, FIFO or terminal, to the destination itself.
   bool Open(const std::string& path, const char* mode);
@@ -38,11 +39,13 @@ class CsvFile {
   void ReadField(std::string& field);
   int32_t ReadIntField();
 
-  bool AppendInt(int32_t value);
+  void AppendInt(int32_t value);
   // Adds the text up to its first zero byte as one quoted field.
-  bool AppendText(const std::string& text);
-  bool AppendText(const char* text, size_t length);  // the length bytes at text
-  bool WriteLine();
+  void AppendText(const std::string& text);
+  void AppendText(const char* text, size_t length);  // the length bytes at text
+  // Writes the line built so far with its "\n" and starts a new one. A write
+  // error shows when the file is closed.
+  void WriteLine();
 
   // True when a read of the stream has failed (not merely reached its end).
   bool ReadFailed() const;

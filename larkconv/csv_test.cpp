@@ -4,9 +4,9 @@
 
 #include <climits>
 
-#include "pdb_testing.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -39,9 +39,9 @@ using Fields = std::vector<std::string>;
 
 TEST_F(CsvTest, WrittenFieldsAreQuotedAndSeparatedByCommas) {
   ASSERT_TRUE(csv.Open((dir / "out.csv").string(), "w"));
-  EXPECT_TRUE(csv.AppendInt(5));
-  EXPECT_TRUE(csv.AppendText("say \"hi\""));
-  EXPECT_TRUE(csv.WriteLine());
+  csv.AppendInt(5);
+  csv.AppendText("say \"hi\"");
+  csv.WriteLine();
   csv.AppendText("");
   csv.AppendInt(INT32_MIN);
   csv.AppendInt(INT32_MAX);

@@ -5,10 +5,10 @@
 
 #include <algorithm>
 
-#include "pdb_testing.h"
-#include "program_run.h"
+#include "testing/pdb_builder.h"
+#include "testing/child_runs.h"
 
-using namespace pdbtesting;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -34,14 +34,7 @@ const std::string kUsage =
 
 using Names = std::vector<std::string>;
 
-using RunResult = programrun::Outcome;
-using programrun::kFailedStatus;
-
-// Runs larkconv in dir with args; with a file-size limit, writes past it fail.
-RunResult RunProgram(const fs::path& dir, const std::vector<std::string>& args,
-                     int64_t fileSizeLimit = programrun::kNoFileSizeLimit) {
-  return programrun::Run(LARKCONV_EXE, dir, args, fileSizeLimit);
-}
+using RunResult = Outcome;
 
 size_t LineCount(const fs::path& path) {
   std::string text = ReadFileText(path);
@@ -59,8 +52,10 @@ Bytes SmallPdb(int n) {
 class LarkconvTest : public ::testing::Test {
  protected:
   RunResult Larkconv(const std::vector<std::string>& args,
-                     int64_t limit = programrun::kNoFileSizeLimit) {
-    return RunProgram(dir.Path(), args, limit);
+                     int64_t fileSizeLimit = process_testing::kNoLimit) {
+    RunOptions options;
+    options.fileSize = fileSizeLimit;
+    return RunLarkconv(dir.Path(), args, options);
   }
 
   // The usage text after message, exit -1 and no file touched.

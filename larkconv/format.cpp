@@ -288,7 +288,7 @@ void ConvertRecord(Fields& fields, const PdbRecord& record, CsvFile& csv) {
 // Converts the line csv holds into one record appended to db, taking the
 // fields from fields and building the record in buffers.
 template <typename Fields>
-void ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers) {
+bool ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers) {
   std::vector<uint8_t>& bytes = buffers.bytes;
   bytes.clear();
   FieldKind kind;
@@ -300,7 +300,7 @@ void ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::Row
   PdbRecord record;
   record.length = static_cast<int32_t>(bytes.size());
   record.bytes = bytes.empty() ? &kNoBytes : bytes.data();
-  db.AppendRecord(record);
+  return db.AppendRecord(record);
 }
 
 }  // namespace
@@ -319,13 +319,11 @@ bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& forma
 
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format) {
   FieldCursor fields(format);
-  ConvertRow(fields, csv, db, format.Row());
-  return true;
+  return ConvertRow(fields, csv, db, format.Row());
 }
 
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format) {
   RecordFormat fields(format);
   ParsedFormat::RowBuffers buffers;
-  ConvertRow(fields, csv, db, buffers);
-  return true;
+  return ConvertRow(fields, csv, db, buffers);
 }

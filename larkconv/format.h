@@ -143,13 +143,15 @@ class FieldCursor {
   int32_t left = 0;  // fields of the current item still to come
 };
 
-// Converts one record into one CSV line, written to csv. Always true.
+// Converts one record into one CSV line, written to csv. True: every record
+// converts, a short one giving the fields it holds.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, ParsedFormat& format);
 // The same, reading the format text afresh for this record alone.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format);
 
 // Converts the line csv has just read into one record appended to db; a row
-// that yields no bytes appends an empty record. Always true.
+// that yields no bytes appends an empty record. False when db does not take
+// the record (a resource database, which the driver never hands over).
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format);
 // The same, reading the format text afresh for this row alone.
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format);

@@ -5,10 +5,10 @@
 #include <random>
 
 #include "ZelError.h"
-#include "format_testing.h"
-#include "pdb_testing.h"
+#include "testing/format_generator.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -337,8 +337,8 @@ TEST_F(ConverterTest, RowFormatFaultAppendsNothing) {
 // Records of random formats go to CSV and back unchanged; all rows share one
 // file, each converted with its own format.
 TEST_F(ConverterTest, RoundTripProperty) {
-  formattesting::FormatGenerator generator(12345);
-  std::vector<formattesting::GenFormat> formats;
+  FormatGenerator generator(12345);
+  std::vector<GenFormat> formats;
   std::vector<Bytes> records;
   {
     CsvFile csv;

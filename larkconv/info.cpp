@@ -537,8 +537,10 @@ int InspectPdb(const uint8_t* file, size_t size, const InfoOptions& o, std::ostr
     try {
       db.ReadMemory(file, size);
       ScanBlocks(layout, db);
-    } catch (const std::bad_alloc&) {
+    } catch (const PdbCorruptError&) {
       readable = false;
+    } catch (const std::bad_alloc&) {
+      readable = false;  // as larkconv, which reports "Internal error" for both
     }
   }
   const bool headerOnly = !o.list && !o.dump && !o.check;

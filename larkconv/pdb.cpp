@@ -172,18 +172,18 @@ void PdbDatabase::ReadMemory(const uint8_t* bytes, size_t size) {
 }
 
 // Takes the image apart. Every count, offset and length is checked against
-// the file before use; a file they do not fit throws std::bad_alloc.
+// the file before use; a file they do not fit throws PdbCorruptError.
 void PdbDatabase::Parse(std::unique_ptr<uint8_t[]> file, size_t size) {
   uint8_t raw[kPdbHeaderSize] = {};
   std::memcpy(raw, file.get(), std::min<size_t>(size, kPdbHeaderSize));
   PdbHeader read = DecodeHeader(raw);
   bool readResourceDb = (read.attributes & kAttrResourceDb) != 0;
-  if (read.numRecords < 0) throw std::bad_alloc();
+  if (read.numRecords < 0) throw PdbCorruptError();
 
   size_t n = static_cast<size_t>(read.numRecords);
   size_t entrySize = readResourceDb ? kResourceEntrySize : kRecordEntrySize;
   uint64_t listEnd = kPdbHeaderSize + n * entrySize;
-  if (n > 0 && listEnd > size) throw std::bad_alloc();
+  if (n > 0 && listEnd > size) throw PdbCorruptError();
 
   const uint8_t* base = file.get();
   auto entry = [&](size_t i) { return base + kPdbHeaderSize + i * entrySize; };
@@ -198,8 +198,8 @@ void PdbDatabase::Parse(std::unique_ptr<uint8_t[]> file, size_t size) {
   for (size_t i = 0; i < n; ++i) {
     uint64_t start = offsetOf(i);
     uint64_t end = i + 1 < n ? offsetOf(i + 1) : size;
-    if (start > end || end > size) throw std::bad_alloc();
-    if (end - start > INT32_MAX) throw std::bad_alloc();
+    if (start > end || end > size) throw PdbCorruptError();
+    if (end - start > INT32_MAX) throw PdbCorruptError();
     int32_t length = static_cast<int32_t>(end - start);
     if (readResourceDb) {
       readResources.push_back(ResourceFromEntry(entry(i), base + start, length));

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,13 @@ struct PdbHeader {
   uint32_t uniqueIDSeed = 0;
   uint32_t nextRecordListID = 0;
   int16_t numRecords = 0;
+};
+
+/// Thrown by PdbDatabase::Read and ReadMemory for a file whose record count,
+/// offsets or lengths do not fit inside it; the driver reports "Internal error".
+class PdbCorruptError : public std::runtime_error {
+ public:
+  PdbCorruptError() : std::runtime_error("corrupt pdb file") {}
 };
 
 constexpr int kPdbHeaderSize = 78;
@@ -57,10 +65,11 @@ class PdbDatabase {
   PdbDatabase& operator=(const PdbDatabase&) = delete;
 
   // False when the file cannot be opened or read. A file whose count, offsets
-  // or lengths do not fit inside it throws std::bad_alloc, before allocating.
+  // or lengths do not fit inside it throws PdbCorruptError, before allocating.
   bool Read(const std::string& path);
   // Reads the image from the bytes of a whole PDB file held in memory, as
-  // Read does from a file, keeping its own copy of them.
+  // Read does from a file, keeping its own copy of them. Used by larkinfo,
+  // which has the file's bytes already, and by the fuzz targets.
   void ReadMemory(const uint8_t* bytes, size_t size);
   // Writes a temporary file beside the destination and renames it over the
   // destination once every byte is written; false on any failure, in which

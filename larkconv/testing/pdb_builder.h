@@ -1,14 +1,9 @@
 #pragma once
 
-// Test helpers: PDB images built byte by byte, files and scratch directories.
+// Test support: PDB images described field by field and built byte by byte,
+// and the records of a PDB file read back.
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -16,12 +11,9 @@
 
 #include "bytes.h"
 #include "pdb.h"
+#include "testing/files.h"
 
-namespace pdbtesting {
-
-namespace fs = std::filesystem;
-
-using Bytes = std::vector<uint8_t>;
+namespace larkconv_testing {
 
 /// One record of a test image: its bytes and entry fields. Listed in a
 /// TestPdb, laid out by BuildPdb.
@@ -125,69 +117,6 @@ inline uint16_t Big16In(const Bytes& b, size_t at) {
   return v;
 }
 
-inline Bytes ReadFileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline std::string ReadFileText(const fs::path& path) {
-  Bytes b = ReadFileBytes(path);
-  return std::string(b.begin(), b.end());
-}
-
-// A file read in text mode, as a program of the platform reads text: its
-// lines end in "\n" everywhere, though Windows writes "\r\n".
-inline std::string ReadTextFile(const fs::path& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFileBytes(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
-inline void WriteFileText(const fs::path& path, const std::string& text) {
-  WriteFileBytes(path, Bytes(text.begin(), text.end()));
-}
-
-/// A fresh, empty directory removed with its contents at the end of a test.
-class ScratchDir {
- public:
-  // Made in base under a random name that no other directory has (creating a
-  // directory fails where one exists), as mkdtemp does, on every platform.
-  explicit ScratchDir(const fs::path& base = fs::temp_directory_path()) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      fs::path candidate = base / ("larkconv-test-" + std::to_string(random()));
-      std::error_code ec;
-      if (fs::create_directory(candidate, ec)) path_ = candidate;
-    }
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const fs::path& Path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
-  // The names of the entries in the directory, sorted.
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
-
 // The records of the PDB file at path, read back through PdbDatabase.
 inline std::vector<Bytes> RecordsOf(const fs::path& path) {
   PdbDatabase db;
@@ -200,4 +129,4 @@ inline std::vector<Bytes> RecordsOf(const fs::path& path) {
   return records;
 }
 
-}  // namespace pdbtesting
+}  // namespace larkconv_testing
