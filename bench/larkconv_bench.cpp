@@ -16,6 +16,8 @@
 #include "format.h"
 #include "pdb.h"
 
+using namespace larkconv;
+
 namespace {
 
 constexpr size_t kSamples = 1024;  // distinct inputs cycled through by each benchmark

@@ -21,6 +21,8 @@
 #include "pdb.h"
 #include "testing/files.h"
 
+using namespace larkconv;
+
 namespace {
 
 constexpr int32_t kLargestField = 1 << 12;

@@ -15,6 +15,8 @@
 #include "info.h"
 #include "pdb.h"
 
+using namespace larkconv;
+
 namespace {
 
 void Check(bool condition) {

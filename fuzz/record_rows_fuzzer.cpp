@@ -19,6 +19,8 @@
 #include "pdb.h"
 #include "testing/files.h"
 
+using namespace larkconv;
+
 namespace {
 
 void Check(bool condition) {

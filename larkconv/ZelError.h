@@ -3,6 +3,8 @@
 #include <string>
 #include <utility>
 
+namespace larkconv {
+
 /// The one exception of larkconv: a message for the user. Thrown by any layer,
 /// caught only by the driver, which prints it as "ZelError: %s\n" and exits -1.
 class ZelError {
@@ -13,3 +15,5 @@ class ZelError {
  private:
   std::string message;
 };
+
+}  // namespace larkconv

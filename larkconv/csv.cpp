@@ -7,6 +7,8 @@
 #include <cstring>
 #include <stdexcept>
 
+namespace larkconv {
+
 namespace {
 
 bool IsSpace(char c) {
@@ -333,3 +335,5 @@ void CsvFile::Abandon() {
     output.Abandon();
   }
 }
+
+}  // namespace larkconv

@@ -7,6 +7,8 @@
 
 #include "outputfile.h"
 
+namespace larkconv {
+
 /// One CSV text file and its current line: read line by line and split into
 /// fields, or built field by field and written. One per run, owned by the driver.
 class CsvFile {
@@ -87,3 +89,5 @@ class CsvFile {
   size_t builtLength = 0;
   size_t builtCapacity = 0;
 };
+
+}  // namespace larkconv

@@ -6,6 +6,7 @@
 #include "csv.h"
 #include "testing/pdb_builder.h"
 
+using namespace larkconv;
 using namespace larkconv_testing;
 
 namespace {

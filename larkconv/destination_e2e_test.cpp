@@ -17,6 +17,7 @@
 #include "testing/pdb_builder.h"
 #include "pdb.h"
 
+using namespace larkconv;
 using namespace larkconv_testing;
 
 namespace {

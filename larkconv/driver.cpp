@@ -13,6 +13,8 @@
 #include "format.h"
 #include "pdb.h"
 
+namespace larkconv {
+
 namespace {
 
 const char kUsage[] =
@@ -249,3 +251,5 @@ int RunLarkconv(int argc, char** argv) {
   std::fflush(stdout);
   return status;
 }
+
+}  // namespace larkconv

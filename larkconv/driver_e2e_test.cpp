@@ -8,6 +8,7 @@
 #include "testing/pdb_builder.h"
 #include "testing/child_runs.h"
 
+using namespace larkconv;
 using namespace larkconv_testing;
 
 namespace {
@@ -217,10 +218,10 @@ TEST_F(LarkconvTest, UnreadableOrRefusedSourcePdb) {
 TEST_F(LarkconvTest, FaultyPdbFilesEndInAnInternalError) {
   Bytes good = SmallPdb(2);  // entries at 78 and 86, 96 bytes
   std::vector<Bytes> faulty(4, good);
-  StoreBig16(faulty[0].data() + 76, 0xFFFF);      // negative count
-  StoreBig16(faulty[1].data() + 76, 3);           // entry list past the end
-  StoreBig32(faulty[2].data() + 86, 0xFFFFFFFF);  // a 4 GB record in a 96-byte file
-  StoreBig32(faulty[3].data() + 86, 80);          // descending offsets
+  EncodeBig16(faulty[0].data() + 76, 0xFFFF);      // negative count
+  EncodeBig16(faulty[1].data() + 76, 3);           // entry list past the end
+  EncodeBig32(faulty[2].data() + 86, 0xFFFFFFFF);  // a 4 GB record in a 96-byte file
+  EncodeBig32(faulty[3].data() + 86, 80);          // descending offsets
   for (size_t i = 0; i < faulty.size(); ++i) {
     WriteFileBytes(dir / "bad.pdb", faulty[i]);
     RunResult r = Larkconv({"-pdb", "b", "bad.pdb", "out.csv"});

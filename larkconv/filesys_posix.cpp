@@ -10,7 +10,7 @@
 
 #include "filesys.h"
 
-namespace filesys {
+namespace larkconv::filesys {
 namespace {
 
 std::string DirectoryOf(const std::string& path) {
@@ -140,4 +140,4 @@ int64_t FileLength(FILE* stream) {
   return static_cast<int64_t>(st.st_size);
 }
 
-}  // namespace filesys
+}  // namespace larkconv::filesys

@@ -11,7 +11,7 @@
 
 #include "filesys.h"
 
-namespace filesys {
+namespace larkconv::filesys {
 namespace {
 
 std::string DirectoryOf(const std::string& path) {
@@ -86,4 +86,4 @@ int64_t FileLength(FILE* stream) {
   return _filelengthi64(_fileno(stream));
 }
 
-}  // namespace filesys
+}  // namespace larkconv::filesys

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+namespace larkconv {
+
 namespace {
 
 /// The exact decimal value of a finite single-precision magnitude m * 2^e, as
@@ -327,3 +329,5 @@ uint32_t ParseFloatBits(const std::string& text) {
   }
   return sign | DoubleToFloatBits(value);
 }
+
+}  // namespace larkconv

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+using namespace larkconv;
+
 namespace {
 
 // ---------------------------------------------------------------------------

@@ -9,6 +9,8 @@
 #include "bytes.h"
 #include "floattext.h"
 
+namespace larkconv {
+
 namespace {
 
 [[noreturn]] void ThrowInvalidFormat() {
@@ -161,7 +163,7 @@ void CheckRecordRoom(const std::vector<uint8_t>& record, size_t width) {
 inline void AppendBig(std::vector<uint8_t>& record, uint32_t value, int32_t size) {
   CheckRecordRoom(record, static_cast<size_t>(size));
   uint8_t bytes[4];
-  StoreBig32(bytes, value);
+  EncodeBig32(bytes, value);
   record.insert(record.end(), bytes + 4 - size, bytes + 4);
 }
 
@@ -327,3 +329,5 @@ bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format) {
   ParsedFormat::RowBuffers buffers;
   return ConvertRow(fields, csv, db, buffers);
 }
+
+}  // namespace larkconv

@@ -7,6 +7,8 @@
 #include "csv.h"
 #include "pdb.h"
 
+namespace larkconv {
+
 /// The kinds of field a format string describes, as RecordFormat::NextField
 /// returns them to the two converters.
 enum class FieldKind : int { Integer = 0, Char = 1, Float = 2, String = 3 };
@@ -155,3 +157,5 @@ bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& forma
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format);
 // The same, reading the format text afresh for this row alone.
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format);
+
+}  // namespace larkconv

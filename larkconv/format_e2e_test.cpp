@@ -10,6 +10,7 @@
 #include "testing/pdb_builder.h"
 #include "testing/child_runs.h"
 
+using namespace larkconv;
 using namespace larkconv_testing;
 
 namespace {

@@ -8,6 +8,7 @@
 #include "testing/format_generator.h"
 #include "testing/pdb_builder.h"
 
+using namespace larkconv;
 using namespace larkconv_testing;
 
 namespace {

@@ -13,6 +13,8 @@
 #include "format.h"
 #include "pdb.h"
 
+namespace larkconv {
+
 namespace {
 
 const char kUsage[] =
@@ -592,3 +594,5 @@ int RunLarkinfo(int argc, char** argv, std::ostream& out) {
   }
   return InspectPdb(bytes.data(), bytes.size(), options, out);
 }
+
+}  // namespace larkconv

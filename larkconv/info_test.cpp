@@ -11,6 +11,7 @@
 #include "testing/format_generator.h"
 #include "testing/pdb_builder.h"
 
+using namespace larkconv;
 using namespace larkconv_testing;
 
 namespace {
@@ -56,7 +57,7 @@ TestPdb ThreeRecords() {
 }
 
 Bytes With32(Bytes b, size_t at, uint32_t v) {
-  StoreBig32(&b[at], v);
+  EncodeBig32(&b[at], v);
   return b;
 }
 

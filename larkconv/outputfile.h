@@ -6,6 +6,8 @@
 
 #include "filesys.h"
 
+namespace larkconv {
+
 /// A destination written so that a failed run never damages it: a new file
 /// beside it that replaces it only on Commit, or, for a destination that is a
 /// device, FIFO or terminal, the destination itself, written in place and
@@ -40,3 +42,5 @@ class OutputFile {
   std::string target;      // the file replaced on Commit
   bool inPlace = false;
 };
+
+}  // namespace larkconv

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace larkconv {
+
 /// The 78-byte header of a PDB file, numbers in host order; name, type and
 /// creator are raw bytes. Filled by PdbDatabase::Read, written by Write.
 struct PdbHeader {
@@ -118,3 +120,5 @@ class PdbDatabase {
   bool hidden = false;
   PdbHeader header;
 };
+
+}  // namespace larkconv

@@ -25,6 +25,7 @@
 #include "info.h"
 #include "pdb.h"
 
+using namespace larkconv;
 using namespace larkconv_testing;
 
 namespace {
@@ -104,12 +105,12 @@ Bytes BaseResourceDatabase() {
 }
 
 Bytes With32(Bytes b, size_t at, uint32_t v) {
-  if (at + 4 <= b.size()) StoreBig32(&b[at], v);
+  if (at + 4 <= b.size()) EncodeBig32(&b[at], v);
   return b;
 }
 
 Bytes With16(Bytes b, size_t at, uint16_t v) {
-  if (at + 2 <= b.size()) StoreBig16(&b[at], v);
+  if (at + 2 <= b.size()) EncodeBig16(&b[at], v);
   return b;
 }
 

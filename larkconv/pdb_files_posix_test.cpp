@@ -9,6 +9,7 @@
 #include "pdb.h"
 #include "testing/pdb_builder.h"
 
+using namespace larkconv;
 using namespace larkconv_testing;
 
 namespace {

@@ -10,6 +10,7 @@
 #include "testing/allocations.h"
 #include "testing/pdb_builder.h"
 
+using namespace larkconv;
 using namespace larkconv_testing;
 
 namespace {
@@ -239,9 +240,9 @@ TEST_F(PdbTest, CountsAndOffsetsThatDoNotFitTheFileFailTheRead) {
   for (const Case& c : cases) {
     Bytes bad = good;
     if (c.width == 2) {
-      StoreBig16(bad.data() + c.at, static_cast<uint16_t>(c.value));
+      EncodeBig16(bad.data() + c.at, static_cast<uint16_t>(c.value));
     } else {
-      StoreBig32(bad.data() + c.at, c.value);
+      EncodeBig32(bad.data() + c.at, c.value);
     }
     WriteFileBytes(dir / "bad.pdb", bad);
     AllocationWatch watch;
@@ -252,7 +253,7 @@ TEST_F(PdbTest, CountsAndOffsetsThatDoNotFitTheFileFailTheRead) {
   // A resource entry list is 10 bytes an entry: 3 entries run past 102 bytes.
   Bytes resources = BuildResourcePdb(TestPdb(), {{"a", 1, Seq(4)}, {"b", 2, Seq(4)}});
   resources.resize(102);
-  StoreBig16(resources.data() + 76, 3);
+  EncodeBig16(resources.data() + 76, 3);
   WriteFileBytes(dir / "bad.pdb", resources);
   EXPECT_THROW(db.Read(File("bad.pdb")), PdbCorruptError);
 }

@@ -15,6 +15,8 @@
 
 namespace larkconv_testing {
 
+using namespace larkconv;
+
 /// One record of a test image: its bytes and entry fields. Listed in a
 /// TestPdb, laid out by BuildPdb.
 struct TestRecord {
@@ -43,27 +45,27 @@ struct TestPdb {
   Bytes gap;  // bytes between the entry list and the first record
 };
 
-inline void PutText(Bytes& out, const std::string& text, size_t width) {
+inline void PutText(Bytes* out, const std::string& text, size_t width) {
   for (size_t i = 0; i < width; ++i)
-    out.push_back(i < text.size() ? text[i] : 0);
+    out->push_back(i < text.size() ? text[i] : 0);
 }
 
 inline Bytes BuildHeader(const TestPdb& p, uint16_t count) {
   Bytes out;
-  PutText(out, p.name, 32);
-  PutBig16(out, p.attributes);
-  PutBig16(out, p.version);
-  PutBig32(out, p.creationDate);
-  PutBig32(out, p.modificationDate);
-  PutBig32(out, p.lastBackupDate);
-  PutBig32(out, p.modificationNumber);
-  PutBig32(out, p.appInfoID);
-  PutBig32(out, p.sortInfoID);
-  PutText(out, p.type, 4);
-  PutText(out, p.creator, 4);
-  PutBig32(out, p.uniqueIDSeed);
-  PutBig32(out, p.nextRecordListID);
-  PutBig16(out, count);
+  PutText(&out, p.name, 32);
+  PutBig16(&out, p.attributes);
+  PutBig16(&out, p.version);
+  PutBig32(&out, p.creationDate);
+  PutBig32(&out, p.modificationDate);
+  PutBig32(&out, p.lastBackupDate);
+  PutBig32(&out, p.modificationNumber);
+  PutBig32(&out, p.appInfoID);
+  PutBig32(&out, p.sortInfoID);
+  PutText(&out, p.type, 4);
+  PutText(&out, p.creator, 4);
+  PutBig32(&out, p.uniqueIDSeed);
+  PutBig32(&out, p.nextRecordListID);
+  PutBig16(&out, count);
   return out;
 }
 
@@ -71,10 +73,10 @@ inline Bytes BuildPdb(const TestPdb& p) {
   Bytes out = BuildHeader(p, static_cast<uint16_t>(p.records.size()));
   uint32_t offset = static_cast<uint32_t>(78 + 8 * p.records.size() + p.gap.size());
   for (const TestRecord& r : p.records) {
-    PutBig32(out, offset);
+    PutBig32(&out, offset);
     out.push_back(r.attributes);
     out.push_back(static_cast<uint8_t>(r.uniqueId >> 16));
-    PutBig16(out, static_cast<uint16_t>(r.uniqueId));
+    PutBig16(&out, static_cast<uint16_t>(r.uniqueId));
     offset += static_cast<uint32_t>(r.bytes.size());
   }
   out.insert(out.end(), p.gap.begin(), p.gap.end());
@@ -95,9 +97,9 @@ inline Bytes BuildResourcePdb(TestPdb p, const std::vector<TestResource>& resour
   Bytes out = BuildHeader(p, static_cast<uint16_t>(resources.size()));
   uint32_t offset = static_cast<uint32_t>(78 + 10 * resources.size());
   for (const TestResource& r : resources) {
-    PutText(out, r.type, 4);
-    PutBig16(out, r.id);
-    PutBig32(out, offset);
+    PutText(&out, r.type, 4);
+    PutBig16(&out, r.id);
+    PutBig32(&out, offset);
     offset += static_cast<uint32_t>(r.bytes.size());
   }
   for (const TestResource& r : resources)
