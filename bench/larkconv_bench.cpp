@@ -99,7 +99,7 @@ template <typename Fields>
 void TakeFields(Fields& fields) {
   FieldKind kind;
   int32_t size;
-  for (int n = 0; n < 19 && fields.NextField(kind, size); ++n)
+  for (int n = 0; n < 19 && fields.NextField(&kind, &size); ++n)
     benchmark::DoNotOptimize(size);
 }
 

@@ -37,7 +37,7 @@ bool AsksForHugeFields(const std::string& format, size_t textSize) {
     RecordFormat fields(format);
     FieldKind kind;
     int32_t size;
-    for (size_t i = 0; i <= textSize && fields.NextField(kind, size); ++i) {
+    for (size_t i = 0; i <= textSize && fields.NextField(&kind, &size); ++i) {
       if (kind == FieldKind::String && size > kLargestField) return true;
     }
   } catch (const ZelError&) {

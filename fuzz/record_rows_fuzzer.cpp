@@ -37,7 +37,7 @@ size_t RoundTripLength(const std::string& format, const uint8_t* bytes, size_t l
   FieldKind kind;
   int32_t size;
   size_t offset = 0;
-  while (fields.NextField(kind, size)) {
+  while (fields.NextField(&kind, &size)) {
     size_t needed = size == 0 ? 1 : static_cast<size_t>(size);
     if (needed > length - offset) break;
     const uint8_t* p = bytes + offset;

@@ -38,7 +38,7 @@ class CsvFile {
   bool AtLineEnd() const;
   std::string ReadField();
   // Appends the next field to field, so that a caller can reuse its storage.
-  void ReadField(std::string& field);
+  void ReadField(std::string* field);
   int32_t ReadIntField();
 
   void AppendInt(int32_t value);
@@ -70,7 +70,7 @@ class CsvFile {
   bool ReadPlainNumber(int32_t* value);
   char* StartField(char* p) const;
   bool FillReadBuffer();
-  bool AppendPhysicalLine(std::string& row);
+  bool AppendPhysicalLine(std::string* row);
 
   std::string line;      // the row read last; a zero byte in it ends it, as the end does
   std::string nextLine;  // where ReadLine reads, keeping its storage from line to line

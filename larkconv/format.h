@@ -26,7 +26,7 @@ class RecordFormat {
   // has ended. Throws ZelError "invalid format string" where parsing fails:
   // a character that starts no item, a repeat count of 0 or without its
   // letter, and a repeat count or string length of 2^31 or more.
-  bool NextField(FieldKind& kind, int32_t& size);
+  bool NextField(FieldKind* kind, int32_t* size);
 
   // True when the next field NextField gives begins a new round of the group:
   // a record whose bytes end there holds whole rounds.
@@ -73,7 +73,7 @@ class ParsedFormat {
   const FormatItem* ItemAt(bool inGroup, size_t index) {
     Part& part = inGroup ? group : head;
     if (index < part.items.size()) return &part.items[index];
-    return part.ended ? nullptr : ParseUpTo(part, index);
+    return part.ended ? nullptr : ParseUpTo(&part, index);
   }
   bool HasGroup() const { return !group.text.empty(); }
 
@@ -96,7 +96,7 @@ class ParsedFormat {
     bool ended = false;   // every item of the text is parsed
   };
 
-  const FormatItem* ParseUpTo(Part& part, size_t index);
+  const FormatItem* ParseUpTo(Part* part, size_t index);
 
   Part head;
   Part group;
@@ -113,15 +113,15 @@ class FieldCursor {
 
   // Stores the next field and returns true, or returns false when the format
   // has ended; throws the fault of the item reached, like NextField.
-  bool NextField(FieldKind& kind, int32_t& size) {
+  bool NextField(FieldKind* kind, int32_t* size) {
     if (left == 0) {
       const FormatItem* next = format.ItemAt(inGroup, index);
       if (next == nullptr && !NextPart()) return false;
       if (next) TakeItem(next);
     }
     --left;
-    kind = itemKind;
-    size = itemSize;
+    *kind = itemKind;
+    *size = itemSize;
     return true;
   }
 

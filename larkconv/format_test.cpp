@@ -22,7 +22,7 @@ std::string Describe(const std::string& format, int most = 8) {
     FieldKind kind;
     int32_t size;
     for (int i = 0; i < most; ++i) {
-      if (!fields.NextField(kind, size)) return out + "end";
+      if (!fields.NextField(&kind, &size)) return out + "end";
       out += "ICFS"[static_cast<int>(kind)] + std::to_string(size) + " ";
     }
     return out + "...";
@@ -41,7 +41,7 @@ std::string DescribeParsed(ParsedFormat& parsed, int most) {
     FieldKind kind;
     int32_t size;
     for (int i = 0; i < most; ++i) {
-      if (!fields.NextField(kind, size)) return out + "end";
+      if (!fields.NextField(&kind, &size)) return out + "end";
       out += "ICFS"[static_cast<int>(kind)] + std::to_string(size) + " ";
     }
     return out + "...";
@@ -113,9 +113,9 @@ TEST(RecordFormat, EndedFormatStaysEnded) {
   RecordFormat fields("b");
   FieldKind kind;
   int32_t size;
-  EXPECT_TRUE(fields.NextField(kind, size));
-  EXPECT_FALSE(fields.NextField(kind, size));
-  EXPECT_FALSE(fields.NextField(kind, size));
+  EXPECT_TRUE(fields.NextField(&kind, &size));
+  EXPECT_FALSE(fields.NextField(&kind, &size));
+  EXPECT_FALSE(fields.NextField(&kind, &size));
 }
 
 TEST(RecordFormat, FaultsFoundWhenReached) {
@@ -162,12 +162,12 @@ TEST(ParsedFormat, CursorsMayBeInterleaved) {
   FieldCursor fast(parsed);
   FieldKind kind;
   int32_t size;
-  ASSERT_TRUE(slow.NextField(kind, size));
+  ASSERT_TRUE(slow.NextField(&kind, &size));
   for (int i = 0; i < 15; ++i)
-    ASSERT_TRUE(fast.NextField(kind, size));
-  EXPECT_FALSE(fast.NextField(kind, size));
+    ASSERT_TRUE(fast.NextField(&kind, &size));
+  EXPECT_FALSE(fast.NextField(&kind, &size));
   std::string rest;
-  while (slow.NextField(kind, size))
+  while (slow.NextField(&kind, &size))
     rest += "ICFS"[static_cast<int>(kind)] + std::to_string(size) + " ";
   EXPECT_EQ(rest, "I2 I2 I1 C1 F4 S0 I2 I1 S7 S9 I2 C1 I1 F4 ");
 }

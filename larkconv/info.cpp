@@ -117,28 +117,28 @@ uint32_t EntryOffset(const Layout& l, size_t i) {
 
 // Checks every entry's offset against the next one and the file's end, as
 // the reader does; a fault there stops the reader.
-void ScanOffsets(Layout& l) {
-  const size_t n = static_cast<size_t>(l.header.numRecords);
+void ScanOffsets(Layout* l) {
+  const size_t n = static_cast<size_t>(l->header.numRecords);
   size_t faults = 0;
   for (size_t i = 0; i < n; ++i) {
-    const uint32_t start = EntryOffset(l, i);
+    const uint32_t start = EntryOffset(*l, i);
     std::string fault;
-    if (start > l.size) {
-      fault = Printf("%s %zu starts at %u, past the end of the file", EntryNoun(l), i, start);
-    } else if (i + 1 < n && EntryOffset(l, i + 1) < start) {
-      fault = Printf("%s %zu starts at %u, before %s %zu at %u", EntryNoun(l), i + 1,
-                     EntryOffset(l, i + 1), EntryNoun(l), i, start);
+    if (start > l->size) {
+      fault = Printf("%s %zu starts at %u, past the end of the file", EntryNoun(*l), i, start);
+    } else if (i + 1 < n && EntryOffset(*l, i + 1) < start) {
+      fault = Printf("%s %zu starts at %u, before %s %zu at %u", EntryNoun(*l), i + 1,
+                     EntryOffset(*l, i + 1), EntryNoun(*l), i, start);
     }
     if (fault.empty()) continue;
-    if (++faults <= kEntryWarnings) l.warnings.push_back(fault);
+    if (++faults <= kEntryWarnings) l->warnings.push_back(fault);
   }
   if (faults > kEntryWarnings)
-    l.warnings.push_back(Printf("%zu more entries are out of place", faults - kEntryWarnings));
-  l.offsetsFit = faults == 0;
-  if (l.offsetsFit && n > 0 && EntryOffset(l, 0) < l.listEnd) {
-    l.warnings.push_back(
+    l->warnings.push_back(Printf("%zu more entries are out of place", faults - kEntryWarnings));
+  l->offsetsFit = faults == 0;
+  if (l->offsetsFit && n > 0 && EntryOffset(*l, 0) < l->listEnd) {
+    l->warnings.push_back(
         Printf("%s 0 starts at %u, inside the header and entry list, which end at %llu",
-               EntryNoun(l), EntryOffset(l, 0), static_cast<unsigned long long>(l.listEnd)));
+               EntryNoun(*l), EntryOffset(*l, 0), static_cast<unsigned long long>(l->listEnd)));
   }
 }
 
@@ -166,7 +166,7 @@ Layout ScanLayout(const uint8_t* file, size_t size) {
                                 static_cast<unsigned long long>(l.listEnd)));
   } else {
     l.entriesFit = true;
-    ScanOffsets(l);
+    ScanOffsets(&l);
   }
   if (l.header.nextRecordListID != 0) {
     l.warnings.push_back(Printf("the header names a further entry list at %u, which is not read",
@@ -177,31 +177,31 @@ Layout ScanLayout(const uint8_t* file, size_t size) {
 
 // Warns of the bytes between the entry list and the data that belong to no
 // AppInfo or SortInfo block, and of block offsets the reader ignores.
-void ScanBlocks(Layout& l, const PdbDatabase& db) {
-  const uint64_t dataStart = l.header.numRecords > 0 ? EntryOffset(l, 0) : l.size;
+void ScanBlocks(Layout* l, const PdbDatabase& db) {
+  const uint64_t dataStart = l->header.numRecords > 0 ? EntryOffset(*l, 0) : l->size;
   uint64_t firstUsed = dataStart;
   const struct {
     const char* name;
     uint32_t id;
     bool read;
-  } blocks[] = {{"AppInfo", l.header.appInfoID, !db.AppInfo().empty()},
-                {"SortInfo", l.header.sortInfoID, !db.SortInfo().empty()}};
+  } blocks[] = {{"AppInfo", l->header.appInfoID, !db.AppInfo().empty()},
+                {"SortInfo", l->header.sortInfoID, !db.SortInfo().empty()}};
   for (const auto& block : blocks) {
     if (block.read && block.id < firstUsed) firstUsed = block.id;
     if (block.id != 0 && !block.read) {
-      l.warnings.push_back(
+      l->warnings.push_back(
           Printf("the %s block's offset %u is not between the entry list and "
                  "the data; the block is not read",
                  block.name, block.id));
     }
   }
-  if (firstUsed > l.listEnd) {
-    const uint64_t gap = firstUsed - l.listEnd;
-    const bool filler = gap == 2 && l.file[l.listEnd] == 0 && l.file[l.listEnd + 1] == 0;
-    l.warnings.push_back(
+  if (firstUsed > l->listEnd) {
+    const uint64_t gap = firstUsed - l->listEnd;
+    const bool filler = gap == 2 && l->file[l->listEnd] == 0 && l->file[l->listEnd + 1] == 0;
+    l->warnings.push_back(
         Printf("%s at %llu, between the entry list and the data, belong to no "
                "record or block%s",
-               ByteCount(gap).c_str(), static_cast<unsigned long long>(l.listEnd),
+               ByteCount(gap).c_str(), static_cast<unsigned long long>(l->listEnd),
                filler ? " (the customary 2-byte filler)" : ""));
   }
 }
@@ -415,7 +415,7 @@ Fit CheckRecord(const PdbRecord& record, const std::string& format) {
   int32_t size;
   for (;;) {
     const bool wholeRounds = fields.AtGroupStart();
-    if (!fields.NextField(kind, size)) break;
+    if (!fields.NextField(&kind, &size)) break;
     const size_t left = length - offset;
     const size_t used = FieldBytes(kind, size, record.bytes + offset, left);
     if (used == 0 && left == 0 && wholeRounds) break;
@@ -538,7 +538,7 @@ int InspectPdb(const uint8_t* file, size_t size, const InfoOptions& o, std::ostr
   if (readable) {
     try {
       db.ReadMemory(file, size);
-      ScanBlocks(layout, db);
+      ScanBlocks(&layout, db);
     } catch (const PdbCorruptError&) {
       readable = false;
     } catch (const std::bad_alloc&) {
