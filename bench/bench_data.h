@@ -79,21 +79,21 @@ inline std::vector<uint8_t> MakeRecord(uint32_t index) {
   Mixer mix(index);
   std::vector<uint8_t> r;
   r.reserve(kRecordSize);
-  Put(&r, index, 1);                        // b
-  Put(&r, mix.Next(), 2);                   // w
-  Put(&r, mix.Next(), 2);                   // i2
-  Put(&r, mix.Next(), 4);                   // i4
-  Put(&r, mix.Next(), 1);                   // i1
-  Put(&r, 'A' + index % 26, 1);             // c
-  Put(&r, AnyFiniteFloat(mix), 4);          // f
-  Put(&r, AmountFloat(mix), 4);             // f
+  Put(&r, index, 1);                       // b
+  Put(&r, mix.Next(), 2);                  // w
+  Put(&r, mix.Next(), 2);                  // i2
+  Put(&r, mix.Next(), 4);                  // i4
+  Put(&r, mix.Next(), 1);                  // i1
+  Put(&r, 'A' + index % 26, 1);            // c
+  Put(&r, AnyFiniteFloat(mix), 4);         // f
+  Put(&r, AmountFloat(mix), 4);            // f
   PutText(r, mix, 1 + mix.Below(12), 12);  // s12
   PutText(r, mix, 9, 9);                   // lz: nine characters and the zero
   r.push_back(0);
   PutText(r, mix, static_cast<int>(mix.Below(8)), 7);  // l7
   for (int group = 0; group < 2; ++group) {
     Put(&r, mix.Next(), 4);  // i
-    PutText(r, mix, 2, 2);  // 2c
+    PutText(r, mix, 2, 2);   // 2c
     Put(&r, mix.Next(), 2);  // w
   }
   return r;

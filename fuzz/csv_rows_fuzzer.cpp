@@ -7,8 +7,8 @@
 // each row must come back the same through CsvFile's quoting.
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>

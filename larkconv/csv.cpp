@@ -167,7 +167,8 @@ bool CsvFile::AppendPhysicalLine(std::string* row) {
     row->resize(start);
     return false;
   }
-  if (size >= 2 && (*row)[row->size() - 2] == '\r' && row->back() == '\n') row->erase(row->size() - 2, 1);
+  if (size >= 2 && (*row)[row->size() - 2] == '\r' && row->back() == '\n')
+    row->erase(row->size() - 2, 1);
   if (const void* zero = std::memchr(row->data() + start, '\0', row->size() - start))
     row->resize(static_cast<size_t>(static_cast<const char*>(zero) - row->data()) + 1);
   return true;
@@ -209,7 +210,7 @@ void CsvFile::ReadField(std::string* field) {
       ++cursor;
       if (c == '\n') {
         if (cursor == line.size()) break;  // the row's own line end
-        field->push_back('\n');             // a line end inside the quoted part
+        field->push_back('\n');            // a line end inside the quoted part
         continue;
       }
       if (CharAtCursor() != '"') break;  // the closing quote

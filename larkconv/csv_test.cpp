@@ -154,9 +154,9 @@ TEST_F(CsvTest, AZeroByteEndsTheLineItIsIn) {
 TEST_F(CsvTest, QuotedFieldsSpanLineEnds) {
   static const char kText[] =
       "\"one\r\ntwo\n\nthree\",x\n"  // CR LF inside reads as LF
-      "a\"b,\"c\"\"\nd\"\n"              // a quote inside a bare part opens nothing
-      "\"e\n\0f\"\ng\n"                   // a zero byte ends the row it cuts
-      "\x1A,\"\x1A\"\n"                    // 0x1A is data
+      "a\"b,\"c\"\"\nd\"\n"          // a quote inside a bare part opens nothing
+      "\"e\n\0f\"\ng\n"              // a zero byte ends the row it cuts
+      "\x1A,\"\x1A\"\n"              // 0x1A is data
       "\x1A";
   OpenText(std::string(kText, sizeof kText - 1));
   ASSERT_TRUE(csv.ReadLine());

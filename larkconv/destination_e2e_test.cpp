@@ -13,9 +13,9 @@
 
 #include <thread>
 
+#include "pdb.h"
 #include "testing/child_runs.h"
 #include "testing/pdb_builder.h"
-#include "pdb.h"
 
 using namespace larkconv;
 using namespace larkconv_testing;

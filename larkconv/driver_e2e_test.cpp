@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "testing/pdb_builder.h"
 #include "testing/child_runs.h"
+#include "testing/pdb_builder.h"
 
 using namespace larkconv;
 using namespace larkconv_testing;

@@ -15,9 +15,9 @@
 #include <chrono>
 #include <thread>
 
+#include "pdb.h"
 #include "testing/child_runs.h"
 #include "testing/pdb_builder.h"
-#include "pdb.h"
 
 using namespace larkconv;
 using namespace larkconv_testing;
@@ -202,8 +202,8 @@ TEST_F(FaultTest, KilledWhileWritingALargePdb) {
   for (double share : {0.0, 0.5, 0.95}) {
     SCOPED_TRACE("kill at " + std::to_string(share));
     WriteFileBytes(dir / "dest.pdb", old);
-    process_testing::Child child =
-        process_testing::Start(LARKCONV_EXE, dir.Path(), {"-csv", "-a", format, "in.csv", "dest.pdb"});
+    process_testing::Child child = process_testing::Start(
+        LARKCONV_EXE, dir.Path(), {"-csv", "-a", format, "in.csv", "dest.pdb"});
     const pid_t pid = static_cast<pid_t>(child.id);
     ASSERT_GT(pid, 0);
     bool sawNewFile = false;

@@ -105,7 +105,8 @@ bool NameTemp(const std::string& target, TempFile* temp) {
     const std::string name = FreshNameBeside(target, attempt);
     int linked = linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
 #ifdef AT_EMPTY_PATH
-    if (linked != 0 && errno != EEXIST) linked = linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+    if (linked != 0 && errno != EEXIST)
+      linked = linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
 #endif
     if (linked == 0) {
       temp->path = name;

@@ -5,10 +5,10 @@
 
 #include <chrono>
 
-#include "testing/format_generator.h"
 #include "pdb.h"
-#include "testing/pdb_builder.h"
 #include "testing/child_runs.h"
+#include "testing/format_generator.h"
+#include "testing/pdb_builder.h"
 
 using namespace larkconv;
 using namespace larkconv_testing;

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/pdb_builder.h"
 #include "testing/child_runs.h"
+#include "testing/pdb_builder.h"
 
 using namespace larkconv;
 using namespace larkconv_testing;
@@ -17,9 +17,7 @@ class LarkinfoProgramTest : public ::testing::Test {
     WriteFileBytes(dir / "sample.pdb",
                    ReadFileBytes(fs::path(PROJECT_ROOT) / "examples/sample.pdb"));
   }
-  Outcome Larkinfo(const std::vector<std::string>& args) {
-    return RunLarkinfo(dir.Path(), args);
-  }
+  Outcome Larkinfo(const std::vector<std::string>& args) { return RunLarkinfo(dir.Path(), args); }
   ScratchDir dir;
 };
 

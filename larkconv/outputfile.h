@@ -37,9 +37,9 @@ class OutputFile {
   void UseBuffer();
   bool CopyExisting();
 
-  filesys::TempFile temp;  // the new file, or the destination itself when inPlace
+  filesys::TempFile temp;          // the new file, or the destination itself when inPlace
   std::unique_ptr<char[]> buffer;  // the stream's buffer, outliving its close
-  std::string target;      // the file replaced on Commit
+  std::string target;              // the file replaced on Commit
   bool inPlace = false;
 };
 

@@ -19,11 +19,11 @@
 #include <cstdlib>
 #include <random>
 
+#include "info.h"
+#include "pdb.h"
 #include "testing/allocations.h"
 #include "testing/child_runs.h"
 #include "testing/pdb_builder.h"
-#include "info.h"
-#include "pdb.h"
 
 using namespace larkconv;
 using namespace larkconv_testing;

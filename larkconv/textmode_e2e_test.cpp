@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "pdb.h"
-#include "testing/pdb_builder.h"
 #include "testing/child_runs.h"
+#include "testing/pdb_builder.h"
 
 using namespace larkconv;
 using namespace larkconv_testing;
@@ -79,9 +79,11 @@ TEST(TextMode, NullDeviceIsWrittenInPlace) {
   WriteDatabase(dir / "in.pdb", {Record({0, 1}, "one")});
   WriteFileText(dir / "in.csv", "\"1\",\"one\"\n");
   for (const char* append : {"-r0-", "-a"}) {
-    EXPECT_EQ(Larkconv(dir, {"-pdb", append, "i2sz", "in.pdb", process_testing::kNullDevice}).status, 0);
-    EXPECT_EQ(Larkconv(dir, {"-csv", "-c", "Test", "i2sz", "in.csv", process_testing::kNullDevice}).out,
-              "");
+    EXPECT_EQ(
+        Larkconv(dir, {"-pdb", append, "i2sz", "in.pdb", process_testing::kNullDevice}).status, 0);
+    EXPECT_EQ(
+        Larkconv(dir, {"-csv", "-c", "Test", "i2sz", "in.csv", process_testing::kNullDevice}).out,
+        "");
   }
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.csv", "in.pdb"}));
 }

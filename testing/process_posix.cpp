@@ -141,7 +141,8 @@ Child Start(const std::string& program, const std::filesystem::path& dir,
 
 Outcome Finish(Child* child) {
   Outcome outcome;
-  if (child->out >= 0) Collect(static_cast<int>(child->out), static_cast<int>(child->err), &outcome);
+  if (child->out >= 0)
+    Collect(static_cast<int>(child->out), static_cast<int>(child->err), &outcome);
   child->out = child->err = -1;
   int status = 0;
   const pid_t pid = static_cast<pid_t>(child->id);
