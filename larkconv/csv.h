@@ -58,6 +58,8 @@ class CsvFile {
   // Closes a written file without touching the destination.
   void Abandon();
 
+  // The row ReadLine read last, whole. larkconv takes it field by field; only
+  // the tests, fuzz targets and benchmarks look at it whole.
   const std::string& Line() const { return line; }
 
  private:

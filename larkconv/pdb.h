@@ -70,8 +70,8 @@ class PdbDatabase {
   // or lengths do not fit inside it throws PdbCorruptError, before allocating.
   bool Read(const std::string& path);
   // Reads the image from the bytes of a whole PDB file held in memory, as
-  // Read does from a file, keeping its own copy of them. Used by larkinfo,
-  // which has the file's bytes already, and by the fuzz targets.
+  // Read does from a file, keeping its own copy of them. Product API: the
+  // shipped larkinfo reads files this way; the tests and fuzz targets too.
   void ReadMemory(const uint8_t* bytes, size_t size);
   // Writes a temporary file beside the destination and renames it over the
   // destination once every byte is written; false on any failure, in which
@@ -96,6 +96,8 @@ class PdbDatabase {
 
   const PdbHeader& Header() const { return header; }
   const std::vector<PdbResource>& Resources() const { return resources; }
+  // The copy-prevention and hidden flags of the file last read, which Write
+  // puts back. Only the tests and fuzz targets read them here.
   bool CopyPrevention() const { return copyPrevention; }
   bool Hidden() const { return hidden; }
   // The AppInfo and SortInfo blocks kept from the file last read; empty when

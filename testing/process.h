@@ -78,7 +78,10 @@ constexpr int kSetupFailed = 126;
 Outcome Finish(Child* child);
 
 // Start and Finish in one.
-Outcome Run(const std::string& program, const std::filesystem::path& dir,
-            const std::vector<std::string>& args, const Options& options = Options());
+inline Outcome Run(const std::string& program, const std::filesystem::path& dir,
+                   const std::vector<std::string>& args, const Options& options = Options()) {
+  Child child = Start(program, dir, args, options);
+  return Finish(&child);
+}
 
 }  // namespace process_testing

@@ -152,10 +152,4 @@ Outcome Finish(Child* child) {
   return outcome;
 }
 
-Outcome Run(const std::string& program, const std::filesystem::path& dir,
-            const std::vector<std::string>& args, const Options& options) {
-  Child child = Start(program, dir, args, options);
-  return Finish(&child);
-}
-
 }  // namespace process_testing
