@@ -5,8 +5,10 @@
 
 namespace larkconv {
 
-/// The one exception of larkconv: a message for the user. Thrown by any layer,
-/// caught only by the driver, which prints it as "ZelError: %s\n" and exits -1.
+/// A fault the user can act on, with its message. Thrown by any layer and
+/// caught by the driver, which prints it as "ZelError: %s\n" and exits -1 (and
+/// by larkinfo's format check). Other exceptions, such as PdbCorruptError,
+/// reach the driver as "Internal error".
 class ZelError {
  public:
   explicit ZelError(std::string text) : message(std::move(text)) {}
