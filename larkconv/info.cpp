@@ -70,41 +70,6 @@ std::string ByteCount(uint64_t n) {
   return Counted(n, "byte");
 }
 
-uint16_t Big16(const uint8_t* p, const uint8_t* limit) {
-  uint16_t value = 0;
-  GetBig16(p, limit, &value);
-  return value;
-}
-
-uint32_t Big32(const uint8_t* p, const uint8_t* limit) {
-  uint32_t value = 0;
-  GetBig32(p, limit, &value);
-  return value;
-}
-
-// The header as the reader takes it: bytes past the end of a short file are 0.
-PdbHeader DecodeHeader(const uint8_t* file, size_t size) {
-  uint8_t raw[kPdbHeaderSize] = {};
-  if (size > 0) std::memcpy(raw, file, size < sizeof raw ? size : sizeof raw);
-  const uint8_t* end = raw + sizeof raw;
-  PdbHeader h;
-  std::memcpy(h.name, raw, sizeof h.name);
-  h.attributes = Big16(raw + 32, end);
-  h.version = Big16(raw + 34, end);
-  h.creationDate = Big32(raw + 36, end);
-  h.modificationDate = Big32(raw + 40, end);
-  h.lastBackupDate = Big32(raw + 44, end);
-  h.modificationNumber = Big32(raw + 48, end);
-  h.appInfoID = Big32(raw + 52, end);
-  h.sortInfoID = Big32(raw + 56, end);
-  std::memcpy(h.type, raw + 60, sizeof h.type);
-  std::memcpy(h.creator, raw + 64, sizeof h.creator);
-  h.uniqueIDSeed = Big32(raw + 68, end);
-  h.nextRecordListID = Big32(raw + 72, end);
-  h.numRecords = static_cast<int16_t>(Big16(raw + 76, end));
-  return h;
-}
-
 const char* EntryNoun(const Layout& l) {
   return l.resourceDb ? "resource" : "record";
 }
@@ -112,7 +77,9 @@ const char* EntryNoun(const Layout& l) {
 // The offset in entry i; only called once the entry list is known to fit.
 uint32_t EntryOffset(const Layout& l, size_t i) {
   const uint8_t* entry = l.file + kPdbHeaderSize + i * l.entrySize;
-  return Big32(entry + (l.resourceDb ? 6 : 0), l.file + l.size);
+  uint32_t offset = 0;
+  GetBig32(entry + (l.resourceDb ? 6 : 0), l.file + l.size, &offset);
+  return offset;
 }
 
 // Checks every entry's offset against the next one and the file's end, as
@@ -146,7 +113,7 @@ Layout ScanLayout(const uint8_t* file, size_t size) {
   Layout l;
   l.file = file;
   l.size = size;
-  l.header = DecodeHeader(file, size);
+  l.header = DecodePdbHeader(file, size);
   l.resourceDb = (l.header.attributes & 0x0001) != 0;
   l.entrySize = l.resourceDb ? 10 : 8;
   if (size < static_cast<size_t>(kPdbHeaderSize)) {

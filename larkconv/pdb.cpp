@@ -154,6 +154,12 @@ bool PdbDatabase::Read(const std::string& path) {
   return true;
 }
 
+PdbHeader DecodePdbHeader(const uint8_t* file, size_t size) {
+  uint8_t raw[kPdbHeaderSize] = {};
+  if (size > 0) std::memcpy(raw, file, std::min<size_t>(size, kPdbHeaderSize));
+  return DecodeHeader(raw);
+}
+
 void PdbDatabase::ReadMemory(const uint8_t* bytes, size_t size) {
   Clear();
   std::unique_ptr<uint8_t[]> copy(new uint8_t[size]);
@@ -164,9 +170,7 @@ void PdbDatabase::ReadMemory(const uint8_t* bytes, size_t size) {
 // Takes the image apart. Every count, offset and length is checked against
 // the file before use; a file they do not fit throws PdbCorruptError.
 void PdbDatabase::Parse(std::unique_ptr<uint8_t[]> file, size_t size) {
-  uint8_t raw[kPdbHeaderSize] = {};
-  std::memcpy(raw, file.get(), std::min<size_t>(size, kPdbHeaderSize));
-  PdbHeader read = DecodeHeader(raw);
+  PdbHeader read = DecodePdbHeader(file.get(), size);
   bool readResourceDb = (read.attributes & kAttrResourceDb) != 0;
   if (read.numRecords < 0) throw PdbCorruptError();
 

@@ -41,6 +41,10 @@ constexpr int kPdbMaxRecords = 32767;
 // seconds since 1970-01-01 UTC.
 uint32_t PalmDateFromUnix(int64_t unixSeconds);
 
+// The header of the size bytes of a PDB file at file, as the reader takes it:
+// the missing part of a short file reads as zero bytes.
+PdbHeader DecodePdbHeader(const uint8_t* file, size_t size);
+
 /// One record of a record database. Records handed out by the image point into
 /// buffers the image owns; a caller of AppendRecord keeps its own buffer.
 struct PdbRecord {
