@@ -34,17 +34,6 @@ Bytes Database(int n, size_t size) {
   return BuildPdb(p);
 }
 
-std::vector<Bytes> RecordsOf(const Bytes& file) {
-  PdbDatabase db;
-  db.ReadMemory(file.data(), file.size());
-  std::vector<Bytes> records;
-  for (int32_t i = 0; i < db.RecordCount(); ++i) {
-    const PdbRecord* rec = db.RecordAt(static_cast<uint32_t>(i));
-    records.emplace_back(rec->bytes, rec->bytes + rec->length);
-  }
-  return records;
-}
-
 class FaultTest : public ::testing::Test {
  protected:
   Outcome Run(const std::vector<std::string>& args, const RunOptions& limits = RunOptions()) {

@@ -201,12 +201,7 @@ class ConverterTest : public ::testing::Test {
     db.SetResourceDb(false);
     while (csv.ReadLine())
       EXPECT_TRUE(RowToRecord(csv, db, format));
-    std::vector<Bytes> records;
-    for (int32_t i = 0; i < db.RecordCount(); ++i) {
-      const PdbRecord* r = db.RecordAt(static_cast<uint32_t>(i));
-      records.emplace_back(r->bytes, r->bytes + r->length);
-    }
-    return records;
+    return RecordsOf(db);
   }
 
   Bytes Record(const std::string& line, const std::string& format) {

@@ -84,10 +84,7 @@ Expected ReadHere(const Bytes& file, size_t* largest) {
     *largest = watch.Largest();
   }
   read.resourceDb = !read.readFails && db.IsResourceDb();
-  for (int32_t i = 0; !read.readFails && !read.resourceDb && i < db.RecordCount(); ++i) {
-    const PdbRecord* rec = db.RecordAt(static_cast<uint32_t>(i));
-    read.records.emplace_back(rec->bytes, rec->bytes + rec->length);
-  }
+  if (!read.readFails && !read.resourceDb) read.records = RecordsOf(db);
   return read;
 }
 

@@ -119,16 +119,28 @@ inline uint16_t Big16In(const Bytes& b, size_t at) {
   return v;
 }
 
-// The records of the PDB file at path, read back through PdbDatabase.
-inline std::vector<Bytes> RecordsOf(const fs::path& path) {
-  PdbDatabase db;
-  EXPECT_TRUE(db.Read(path.string()));
+// The bytes of each record the image holds.
+inline std::vector<Bytes> RecordsOf(const PdbDatabase& db) {
   std::vector<Bytes> records;
   for (int32_t i = 0; i < db.RecordCount(); ++i) {
     const PdbRecord* r = db.RecordAt(static_cast<uint32_t>(i));
     records.emplace_back(r->bytes, r->bytes + r->length);
   }
   return records;
+}
+
+// The records of the PDB file at path, read back through PdbDatabase.
+inline std::vector<Bytes> RecordsOf(const fs::path& path) {
+  PdbDatabase db;
+  EXPECT_TRUE(db.Read(path.string()));
+  return RecordsOf(db);
+}
+
+// The records of the PDB file whose bytes are file.
+inline std::vector<Bytes> RecordsOf(const Bytes& file) {
+  PdbDatabase db;
+  db.ReadMemory(file.data(), file.size());
+  return RecordsOf(db);
 }
 
 }  // namespace larkconv_testing
