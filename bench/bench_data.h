@@ -38,23 +38,23 @@ class Mixer {
 };
 
 // The low 1, 2 or 4 bytes of value, big-endian as in every record.
-inline void Put(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+inline void Put(std::vector<uint8_t>* out, uint64_t value, int bytes) {
   if (bytes == 1) {
-    out.push_back(static_cast<uint8_t>(value));
+    out->push_back(static_cast<uint8_t>(value));
   } else if (bytes == 2) {
-    PutBig16(out, static_cast<uint16_t>(value));
+    larkconv::PutBig16(out, static_cast<uint16_t>(value));
   } else {
-    PutBig32(out, static_cast<uint32_t>(value));
+    larkconv::PutBig32(out, static_cast<uint32_t>(value));
   }
 }
 
 // length characters of text, with the quote and the comma that CSV must escape
 // or quote among them, then zero bytes up to width.
-inline void PutText(std::vector<uint8_t>& out, Mixer& mix, int length, int width) {
+inline void PutText(std::vector<uint8_t>* out, Mixer& mix, int length, int width) {
   static const char kChars[] =
       "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789,\"-.";
   for (int i = 0; i < width; ++i) {
-    out.push_back(i < length ? static_cast<uint8_t>(kChars[mix.Below(sizeof kChars - 1)]) : 0);
+    out->push_back(i < length ? static_cast<uint8_t>(kChars[mix.Below(sizeof kChars - 1)]) : 0);
   }
 }
 
@@ -79,22 +79,22 @@ inline std::vector<uint8_t> MakeRecord(uint32_t index) {
   Mixer mix(index);
   std::vector<uint8_t> r;
   r.reserve(kRecordSize);
-  Put(r, index, 1);                        // b
-  Put(r, mix.Next(), 2);                   // w
-  Put(r, mix.Next(), 2);                   // i2
-  Put(r, mix.Next(), 4);                   // i4
-  Put(r, mix.Next(), 1);                   // i1
-  Put(r, 'A' + index % 26, 1);             // c
-  Put(r, AnyFiniteFloat(mix), 4);          // f
-  Put(r, AmountFloat(mix), 4);             // f
-  PutText(r, mix, 1 + mix.Below(12), 12);  // s12
-  PutText(r, mix, 9, 9);                   // lz: nine characters and the zero
+  Put(&r, index, 1);                        // b
+  Put(&r, mix.Next(), 2);                   // w
+  Put(&r, mix.Next(), 2);                   // i2
+  Put(&r, mix.Next(), 4);                   // i4
+  Put(&r, mix.Next(), 1);                   // i1
+  Put(&r, 'A' + index % 26, 1);             // c
+  Put(&r, AnyFiniteFloat(mix), 4);          // f
+  Put(&r, AmountFloat(mix), 4);             // f
+  PutText(&r, mix, 1 + mix.Below(12), 12);  // s12
+  PutText(&r, mix, 9, 9);                   // lz: nine characters and the zero
   r.push_back(0);
-  PutText(r, mix, static_cast<int>(mix.Below(8)), 7);  // l7
+  PutText(&r, mix, static_cast<int>(mix.Below(8)), 7);  // l7
   for (int group = 0; group < 2; ++group) {
-    Put(r, mix.Next(), 4);  // i
-    PutText(r, mix, 2, 2);  // 2c
-    Put(r, mix.Next(), 2);  // w
+    Put(&r, mix.Next(), 4);  // i
+    PutText(&r, mix, 2, 2);  // 2c
+    Put(&r, mix.Next(), 2);  // w
   }
   return r;
 }

@@ -16,6 +16,8 @@
 #include "format.h"
 #include "pdb.h"
 
+using namespace larkconv;
+
 namespace {
 
 constexpr size_t kSamples = 1024;  // distinct inputs cycled through by each benchmark
@@ -97,7 +99,7 @@ template <typename Fields>
 void TakeFields(Fields& fields) {
   FieldKind kind;
   int32_t size;
-  for (int n = 0; n < 19 && fields.NextField(kind, size); ++n)
+  for (int n = 0; n < 19 && fields.NextField(&kind, &size); ++n)
     benchmark::DoNotOptimize(size);
 }
 

@@ -12,6 +12,8 @@
 #include "bench_data.h"
 #include "pdb.h"
 
+using namespace larkconv;
+
 int main(int argc, char** argv) {
   const long count = argc == 3 ? std::strtol(argv[2], nullptr, 10) : 0;
   if (count < 1 || count > benchdata::kMaxRecords) {

@@ -7,8 +7,8 @@
 // each row must come back the same through CsvFile's quoting.
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -19,7 +19,9 @@
 #include "csv.h"
 #include "format.h"
 #include "pdb.h"
-#include "scratch.h"
+#include "testing/files.h"
+
+using namespace larkconv;
 
 namespace {
 
@@ -35,7 +37,7 @@ bool AsksForHugeFields(const std::string& format, size_t textSize) {
     RecordFormat fields(format);
     FieldKind kind;
     int32_t size;
-    for (size_t i = 0; i <= textSize && fields.NextField(kind, size); ++i) {
+    for (size_t i = 0; i <= textSize && fields.NextField(&kind, &size); ++i) {
       if (kind == FieldKind::String && size > kLargestField) return true;
     }
   } catch (const ZelError&) {
@@ -68,7 +70,7 @@ std::string AsReadBack(const std::string& field) {
 // The fields of rows, quoted and written by CsvFile and read back, are the
 // same fields (a field read never holds a zero byte; line feeds it may).
 void CheckFieldsComeBack(const std::vector<std::vector<std::string>>& rows) {
-  std::string path = fuzzing::ScratchDir() + "/again.csv";
+  const std::string path = (larkconv_testing::ProcessScratchDir() / "again.csv").string();
   CsvFile out;
   Check(out.Open(path, "w"));
   for (const std::vector<std::string>& fields : rows) {
@@ -189,7 +191,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (AsksForHugeFields(format, fuzzed)) return 0;
 
   CsvFile csv;
-  Check(csv.Open(fuzzing::ScratchFile("in.csv", text.data(), text.size()), "r"));
+  const std::string in = (larkconv_testing::ProcessScratchDir() / "in.csv").string();
+  Check(larkconv_testing::WriteFileBytes(in, text.data(), text.size()));
+  Check(csv.Open(in, "r"));
   PdbDatabase db;
   db.SetResourceDb(false);
   const Split split = RowsOf(text);
@@ -205,7 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(static_cast<size_t>(rows) == split.rows.size());
 
   CsvFile again;
-  Check(again.Open(fuzzing::ScratchDir() + "/in.csv", "r"));
+  Check(again.Open(in, "r"));
   std::vector<std::vector<std::string>> rowsRead;
   for (size_t i = 0; i < split.rows.size(); ++i) {
     Check(again.ReadLine() && again.Line() == split.rows[i]);

@@ -9,12 +9,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <sstream>
 #include <string>
 
 #include "info.h"
 #include "pdb.h"
+
+using namespace larkconv;
 
 namespace {
 
@@ -56,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       db.ReadMemory(data, size);
       count = db.RecordCount();
       resourceDb = db.IsResourceDb();
-    } catch (const std::bad_alloc&) {
+    } catch (const PdbCorruptError&) {
       readable = false;
     }
   }

@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "pdb.h"
-#include "scratch.h"
+#include "testing/files.h"
+
+using namespace larkconv;
 
 namespace {
 
@@ -75,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PdbDatabase db;
   try {
     db.ReadMemory(data, size);
-  } catch (const std::bad_alloc&) {
+  } catch (const PdbCorruptError&) {
     return 0;  // the file's counts or offsets do not fit it
   }
   CheckHeld(db);
@@ -85,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(db.AppendRecord(extra));
   }
 
-  const std::string path = fuzzing::ScratchDir() + "/out.pdb";
+  const std::string path = (larkconv_testing::ProcessScratchDir() / "out.pdb").string();
   Check(db.Write(path));
   PdbDatabase again;
   Check(again.Read(path));

@@ -17,7 +17,9 @@
 #include "csv.h"
 #include "format.h"
 #include "pdb.h"
-#include "scratch.h"
+#include "testing/files.h"
+
+using namespace larkconv;
 
 namespace {
 
@@ -35,7 +37,7 @@ size_t RoundTripLength(const std::string& format, const uint8_t* bytes, size_t l
   FieldKind kind;
   int32_t size;
   size_t offset = 0;
-  while (fields.NextField(kind, size)) {
+  while (fields.NextField(&kind, &size)) {
     size_t needed = size == 0 ? 1 : static_cast<size_t>(size);
     if (needed > length - offset) break;
     const uint8_t* p = bytes + offset;
@@ -65,7 +67,7 @@ size_t RoundTripLength(const std::string& format, const uint8_t* bytes, size_t l
 // Writes the row for the record to a file and reads it back into a record.
 std::vector<uint8_t> BackAndForth(const PdbRecord& record, const std::string& format) {
   CsvFile out;
-  std::string path = fuzzing::ScratchDir() + "/row.csv";
+  const std::string path = (larkconv_testing::ProcessScratchDir() / "row.csv").string();
   Check(out.Open(path, "w"));
   RecordToRow(record, out, format);
   Check(out.Close());

@@ -3,8 +3,12 @@
 #include <string>
 #include <utility>
 
-/// The one exception of larkconv: a message for the user. Thrown by any layer,
-/// caught only by the driver, which prints it as "ZelError: %s\n" and exits -1.
+namespace larkconv {
+
+/// A fault the user can act on, with its message. Thrown by any layer and
+/// caught by the driver, which prints it as "ZelError: %s\n" and exits -1 (and
+/// by larkinfo's format check). Other exceptions, such as PdbCorruptError,
+/// reach the driver as "Internal error".
 class ZelError {
  public:
   explicit ZelError(std::string text) : message(std::move(text)) {}
@@ -13,3 +17,5 @@ class ZelError {
  private:
   std::string message;
 };
+
+}  // namespace larkconv

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <stdexcept>
 
+namespace larkconv {
+
 namespace {
 
 bool IsSpace(char c) {
@@ -52,11 +54,11 @@ struct RowScan {
 
   // Moves i to just before the next c in row after i, so that the scan goes on
   // at that c; false when there is none.
-  static bool SkipTo(const std::string& row, char c, size_t& i) {
-    const size_t from = i + 1;
+  static bool SkipTo(const std::string& row, char c, size_t* i) {
+    const size_t from = *i + 1;
     const void* next = std::memchr(row.data() + from, c, row.size() - from);
     if (next == nullptr) return false;
-    i = static_cast<size_t>(static_cast<const char*>(next) - row.data()) - 1;
+    *i = static_cast<size_t>(static_cast<const char*>(next) - row.data()) - 1;
     return true;
   }
 
@@ -84,7 +86,7 @@ struct RowScan {
             } else {
               state = State::Bare;
             }
-          } else if (!SkipTo(row, '"', i)) {
+          } else if (!SkipTo(row, '"', &i)) {
             return row.back() != '\0';  // a zero byte can only be the line's last
           }
           break;
@@ -92,7 +94,7 @@ struct RowScan {
           if (c == ',') state = State::FieldStart;
           if (c == '\n') return false;
           // Up to the next comma nothing counts; without one the row ends here.
-          if (c != ',' && !SkipTo(row, ',', i)) return false;
+          if (c != ',' && !SkipTo(row, ',', &i)) return false;
           break;
       }
     }
@@ -126,7 +128,7 @@ bool CsvFile::ReadLine() {
   RowScan scan;
   for (size_t lineInRow = 0;; ++lineInRow) {
     const size_t start = nextLine.size();
-    if (!AppendPhysicalLine(nextLine)) {
+    if (!AppendPhysicalLine(&nextLine)) {
       // The file ended inside a quoted part. One opened on the file's last
       // line ends there; one carried over from an earlier line is a fault.
       unterminated = lineInRow > 0 && scan.quoteOpenedOnLine + 1 < lineInRow;
@@ -148,26 +150,27 @@ bool CsvFile::ReadLine() {
 // right before the "\n" is dropped, and a zero byte cuts the line after it.
 // False when the stream has no more lines; a lone 0x1A (the DOS end-of-file
 // mark) as the file's last line counts as none.
-bool CsvFile::AppendPhysicalLine(std::string& row) {
-  const size_t start = row.size();
+bool CsvFile::AppendPhysicalLine(std::string* row) {
+  const size_t start = row->size();
   for (;;) {
     if (readPos == readEnd && !FillReadBuffer()) break;
     const char* begin = readBuffer.get() + readPos;
     const size_t available = readEnd - readPos;
     const char* newline = static_cast<const char*>(std::memchr(begin, '\n', available));
     const size_t take = newline ? static_cast<size_t>(newline - begin) + 1 : available;
-    row.append(begin, take);
+    row->append(begin, take);
     readPos += take;
     if (newline) break;
   }
-  const size_t size = row.size() - start;
-  if (size == 0 || (size == 1 && row[start] == kDosEndOfFile)) {
-    row.resize(start);
+  const size_t size = row->size() - start;
+  if (size == 0 || (size == 1 && (*row)[start] == kDosEndOfFile)) {
+    row->resize(start);
     return false;
   }
-  if (size >= 2 && row[row.size() - 2] == '\r' && row.back() == '\n') row.erase(row.size() - 2, 1);
-  if (const void* zero = std::memchr(row.data() + start, '\0', row.size() - start))
-    row.resize(static_cast<size_t>(static_cast<const char*>(zero) - row.data()) + 1);
+  if (size >= 2 && (*row)[row->size() - 2] == '\r' && row->back() == '\n')
+    row->erase(row->size() - 2, 1);
+  if (const void* zero = std::memchr(row->data() + start, '\0', row->size() - start))
+    row->resize(static_cast<size_t>(static_cast<const char*>(zero) - row->data()) + 1);
   return true;
 }
 
@@ -189,34 +192,34 @@ bool CsvFile::AtLineEnd() const {
 
 std::string CsvFile::ReadField() {
   std::string field;
-  ReadField(field);
+  ReadField(&field);
   return field;
 }
 
-void CsvFile::ReadField(std::string& field) {
+void CsvFile::ReadField(std::string* field) {
   if (CharAtCursor() == '\0') return;
   if (CharAtCursor() == '"') {
     ++cursor;
     for (;;) {
       // Plain text up to a quote, the line feed, or the line's end or zero byte.
       const size_t stop = FindStop(line, cursor, '"');
-      field.append(line.data() + cursor, stop - cursor);
+      field->append(line.data() + cursor, stop - cursor);
       cursor = stop;
       const char c = CharAtCursor();
       if (c == '\0') break;
       ++cursor;
       if (c == '\n') {
         if (cursor == line.size()) break;  // the row's own line end
-        field.push_back('\n');             // a line end inside the quoted part
+        field->push_back('\n');            // a line end inside the quoted part
         continue;
       }
       if (CharAtCursor() != '"') break;  // the closing quote
       ++cursor;
-      field.push_back('"');
+      field->push_back('"');
     }
   }
   const size_t end = FindStop(line, cursor, ',');
-  if (end > cursor) field.append(line.data() + cursor, end - cursor);
+  if (end > cursor) field->append(line.data() + cursor, end - cursor);
   cursor = end;
   if (CharAtCursor() != '\0') ++cursor;
 }
@@ -225,7 +228,7 @@ int32_t CsvFile::ReadIntField() {
   int32_t value = 0;
   if (ReadPlainNumber(&value)) return value;
   intField.clear();
-  ReadField(intField);
+  ReadField(&intField);
   const char* digitsEnd = nullptr;
   return ParseInt32(intField.data(), intField.data() + intField.size(), &digitsEnd);
 }
@@ -273,20 +276,19 @@ char* CsvFile::StartField(char* p) const {
   return p;
 }
 
-bool CsvFile::AppendInt(int32_t value) {
+void CsvFile::AppendInt(int32_t value) {
   // The comma, the quotes and at most eleven characters: ,"-2147483648"
   char* p = StartField(BuiltRoom(14));
   p = std::to_chars(p, p + 11, value).ptr;
   *p++ = '"';
   builtLength = static_cast<size_t>(p - built.get());
-  return true;
 }
 
-bool CsvFile::AppendText(const std::string& text) {
-  return AppendText(text.data(), text.size());
+void CsvFile::AppendText(const std::string& text) {
+  AppendText(text.data(), text.size());
 }
 
-bool CsvFile::AppendText(const char* text, size_t length) {
+void CsvFile::AppendText(const char* text, size_t length) {
   // The text ends at its first zero byte; each quote in it is doubled, so the
   // field takes at most twice its length, the comma and the two quotes.
   if (const void* zero = std::memchr(text, '\0', length))
@@ -306,15 +308,13 @@ bool CsvFile::AppendText(const char* text, size_t length) {
   p += end - text;
   *p++ = '"';
   builtLength = static_cast<size_t>(p - built.get());
-  return true;
 }
 
-bool CsvFile::WriteLine() {
+void CsvFile::WriteLine() {
   char* end = BuiltRoom(1);
   *end = '\n';
   if (stream) std::fwrite(built.get(), 1, builtLength + 1, stream);
   builtLength = 0;
-  return true;
 }
 
 bool CsvFile::ReadFailed() const {
@@ -336,3 +336,5 @@ void CsvFile::Abandon() {
     output.Abandon();
   }
 }
+
+}  // namespace larkconv

@@ -7,6 +7,8 @@
 
 #include "outputfile.h"
 
+namespace larkconv {
+
 /// One CSV text file and its current line: read line by line and split into
 /// fields, or built field by field and written. One per run, owned by the driver.
 class CsvFile {
@@ -16,8 +18,9 @@ class CsvFile {
   CsvFile(const CsvFile&) = delete;
   CsvFile& operator=(const CsvFile&) = delete;
 
-  // mode is "r", "w" or "a". A file is read in binary (ReadLine drops the CR
-  // of CR LF itself). Writing goes to a new file beside the destination that
+  // mode is "r", "w" or "a". A file is read in binary ("rb": ReadLine drops
+  // the CR of CR LF itself) and written in text mode, so lines end the
+  // platform's text way. Writing goes to a new file beside the destination that
   // replaces it when the file is closed ("a": the new file starts with the old
   // bytes), or, for a device, FIFO or terminal, to the destination itself.
   bool Open(const std::string& path, const char* mode);
@@ -35,14 +38,16 @@ class CsvFile {
   bool AtLineEnd() const;
   std::string ReadField();
   // Appends the next field to field, so that a caller can reuse its storage.
-  void ReadField(std::string& field);
+  void ReadField(std::string* field);
   int32_t ReadIntField();
 
-  bool AppendInt(int32_t value);
+  void AppendInt(int32_t value);
   // Adds the text up to its first zero byte as one quoted field.
-  bool AppendText(const std::string& text);
-  bool AppendText(const char* text, size_t length);  // the length bytes at text
-  bool WriteLine();
+  void AppendText(const std::string& text);
+  void AppendText(const char* text, size_t length);  // the length bytes at text
+  // Writes the line built so far with its "\n" and starts a new one. A write
+  // error shows when the file is closed.
+  void WriteLine();
 
   // True when a read of the stream has failed (not merely reached its end).
   bool ReadFailed() const;
@@ -53,6 +58,8 @@ class CsvFile {
   // Closes a written file without touching the destination.
   void Abandon();
 
+  // The row ReadLine read last, whole. larkconv takes it field by field; only
+  // the tests, fuzz targets and benchmarks look at it whole.
   const std::string& Line() const { return line; }
 
  private:
@@ -65,7 +72,7 @@ class CsvFile {
   bool ReadPlainNumber(int32_t* value);
   char* StartField(char* p) const;
   bool FillReadBuffer();
-  bool AppendPhysicalLine(std::string& row);
+  bool AppendPhysicalLine(std::string* row);
 
   std::string line;      // the row read last; a zero byte in it ends it, as the end does
   std::string nextLine;  // where ReadLine reads, keeping its storage from line to line
@@ -84,3 +91,5 @@ class CsvFile {
   size_t builtLength = 0;
   size_t builtCapacity = 0;
 };
+
+}  // namespace larkconv

@@ -4,9 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "csv.h"
-#include "pdb_testing.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 

@@ -4,9 +4,10 @@
 
 #include <climits>
 
-#include "pdb_testing.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -39,9 +40,9 @@ using Fields = std::vector<std::string>;
 
 TEST_F(CsvTest, WrittenFieldsAreQuotedAndSeparatedByCommas) {
   ASSERT_TRUE(csv.Open((dir / "out.csv").string(), "w"));
-  EXPECT_TRUE(csv.AppendInt(5));
-  EXPECT_TRUE(csv.AppendText("say \"hi\""));
-  EXPECT_TRUE(csv.WriteLine());
+  csv.AppendInt(5);
+  csv.AppendText("say \"hi\"");
+  csv.WriteLine();
   csv.AppendText("");
   csv.AppendInt(INT32_MIN);
   csv.AppendInt(INT32_MAX);
@@ -153,9 +154,9 @@ TEST_F(CsvTest, AZeroByteEndsTheLineItIsIn) {
 TEST_F(CsvTest, QuotedFieldsSpanLineEnds) {
   static const char kText[] =
       "\"one\r\ntwo\n\nthree\",x\n"  // CR LF inside reads as LF
-      "a\"b,\"c\"\"\nd\"\n"              // a quote inside a bare part opens nothing
-      "\"e\n\0f\"\ng\n"                   // a zero byte ends the row it cuts
-      "\x1A,\"\x1A\"\n"                    // 0x1A is data
+      "a\"b,\"c\"\"\nd\"\n"          // a quote inside a bare part opens nothing
+      "\"e\n\0f\"\ng\n"              // a zero byte ends the row it cuts
+      "\x1A,\"\x1A\"\n"              // 0x1A is data
       "\x1A";
   OpenText(std::string(kText, sizeof kText - 1));
   ASSERT_TRUE(csv.ReadLine());

@@ -3,15 +3,22 @@
 // own, standard output on a pipe, symbolic links (also dangling ones) and
 // permission bits of a replaced file. POSIX only.
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <sys/sysmacros.h>
 
 #include <thread>
 
-#include "fault_testing.h"
 #include "pdb.h"
+#include "testing/child_runs.h"
+#include "testing/pdb_builder.h"
 
-using namespace faulttesting;
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -69,7 +76,7 @@ class DestinationTest : public ::testing::Test {
   }
 
   void ExpectSuccess(const std::vector<std::string>& args) {
-    const Ending r = RunLarkconv(dir.Path(), args);
+    const Outcome r = RunLarkconv(dir.Path(), args);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.status, 0);
   }
@@ -103,7 +110,7 @@ TEST_F(DestinationTest, FifosAreWrittenAndReadInPlace) {
 
   const Bytes corrupt(bigPdb.begin(), bigPdb.begin() + 1000);  // entries past the end
   FifoPeer corruptWriter(dir / "corrupt.fifo", &corrupt);
-  const Ending r = RunLarkconv(dir.Path(), {"-pdb", "s40", "corrupt.fifo", "c.csv"});
+  const Outcome r = RunLarkconv(dir.Path(), {"-pdb", "s40", "corrupt.fifo", "c.csv"});
   corruptWriter.Finish(true);
   EXPECT_EQ(r.out, "Internal error\n");
   EXPECT_EQ(r.status, 255);
@@ -119,7 +126,7 @@ TEST_F(DestinationTest, DeviceNodesAreWrittenInPlaceNeverReplaced) {
   ExpectSuccess({"-pdb", kFormat, "in.pdb", "null"});
   ExpectSuccess({"-pdb", "-a", kFormat, "in.pdb", "null"});
   ExpectSuccess({"-csv", "-c", "Lark", kFormat, "ref.csv", "null"});
-  const Ending r = RunLarkconv(dir.Path(), {"-pdb", "x", "in.pdb", "null"});
+  const Outcome r = RunLarkconv(dir.Path(), {"-pdb", "x", "in.pdb", "null"});
   EXPECT_EQ(r.out, "ZelError: invalid format string\n");
   struct stat st;
   ASSERT_EQ(stat((dir / "null").c_str(), &st), 0);
@@ -129,7 +136,7 @@ TEST_F(DestinationTest, DeviceNodesAreWrittenInPlaceNeverReplaced) {
 }
 
 TEST_F(DestinationTest, StandardOutputOnAPipeStreamsTheCsv) {
-  const Ending r = RunLarkconv(dir.Path(), {"-pdb", kFormat, "in.pdb", "/dev/stdout"});
+  const Outcome r = RunLarkconv(dir.Path(), {"-pdb", kFormat, "in.pdb", "/dev/stdout"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, std::string(csv.begin(), csv.end()));
 }

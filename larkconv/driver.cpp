@@ -13,6 +13,8 @@
 #include "format.h"
 #include "pdb.h"
 
+namespace larkconv {
+
 namespace {
 
 const char kUsage[] =
@@ -163,22 +165,25 @@ ZelError CountError(const char* pattern, int32_t count) {
   return ZelError(text);
 }
 
-void PdbToCsv(const Options& o, PdbDatabase& db, CsvFile& csv) {
+// Each of the two flows returns false when a record or row failed to convert.
+bool PdbToCsv(const Options& o, PdbDatabase& db, CsvFile& csv) {
   if (!db.Read(o.source)) throw ZelError("unable to read source pdb");
   if (db.IsResourceDb()) throw ZelError("source pdb cannot be a resource database");
   if (!csv.Open(o.dest, o.append ? "a" : "w")) throw ZelError("unable to open dest csv");
+  bool converted = true;
   try {
     if (db.RecordCount() < o.firstRow)
       throw CountError("source pdb does not have first requested record (only %d records)\n",
                        db.RecordCount());
     ParsedFormat format(o.format);
     for (int64_t i = o.firstRow; i < db.RecordCount() && (o.lastRow == -1 || i <= o.lastRow); ++i)
-      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, format);
+      converted &= RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, format);
   } catch (...) {
     csv.Abandon();  // a failed run leaves the destination as it was
     throw;
   }
   if (!csv.Close()) throw ZelError("unable to write dest csv");
+  return converted;
 }
 
 // Reads row number row of the source; false at its end. A source that failed
@@ -192,7 +197,7 @@ bool ReadRow(CsvFile& csv, int64_t row) {
   return false;
 }
 
-void CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
+bool CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
   if (!csv.Open(o.source, "r")) throw ZelError("unable to read source csv");
   if (o.append) {
     if (!db.Read(o.dest)) throw ZelError("unable to read dest pdb");
@@ -212,13 +217,11 @@ void CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
     throw CountError("source csv does not have %d rows, cannot start\n", o.firstRow);
   ParsedFormat format(o.format);
   db.ReserveRecords(RowsAtMost(o));
+  bool converted = true;
   for (int64_t i = o.firstRow; (o.lastRow == -1 || i <= o.lastRow) && ReadRow(csv, i); ++i)
-    RowToRecord(csv, db, format);
+    converted &= RowToRecord(csv, db, format);
   if (!db.Write(o.dest)) throw ZelError("unable to write pdb");
-}
-
-void PrintZelError(const ZelError& error) {
-  std::printf("ZelError: %s\n", error.Message().c_str());
+  return converted;
 }
 
 // Runs the conversion; the image and the CSV file live until it ends, the CSV
@@ -227,16 +230,11 @@ int Convert(const Options& o) {
   try {
     PdbDatabase db;
     CsvFile csv;
-    if (o.csvToPdb) {
-      CsvToPdb(o, db, csv);
-    } else {
-      PdbToCsv(o, db, csv);
-    }
+    const bool converted = o.csvToPdb ? CsvToPdb(o, db, csv) : PdbToCsv(o, db, csv);
+    if (!converted) std::fputs("There were errors during the conversion\n", stdout);
     return 0;
   } catch (const ZelError& error) {
-    PrintZelError(error);
-  } catch (const ZelError* error) {
-    PrintZelError(*error);
+    std::printf("ZelError: %s\n", error.Message().c_str());
   } catch (const std::exception&) {
     std::fputs("Internal error\n", stdout);
   } catch (...) {
@@ -253,3 +251,5 @@ int RunLarkconv(int argc, char** argv) {
   std::fflush(stdout);
   return status;
 }
+
+}  // namespace larkconv

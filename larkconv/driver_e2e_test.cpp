@@ -5,10 +5,11 @@
 
 #include <algorithm>
 
-#include "pdb_testing.h"
-#include "program_run.h"
+#include "testing/child_runs.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -34,14 +35,7 @@ const std::string kUsage =
 
 using Names = std::vector<std::string>;
 
-using RunResult = programrun::Outcome;
-using programrun::kFailedStatus;
-
-// Runs larkconv in dir with args; with a file-size limit, writes past it fail.
-RunResult RunProgram(const fs::path& dir, const std::vector<std::string>& args,
-                     int64_t fileSizeLimit = programrun::kNoFileSizeLimit) {
-  return programrun::Run(LARKCONV_EXE, dir, args, fileSizeLimit);
-}
+using RunResult = Outcome;
 
 size_t LineCount(const fs::path& path) {
   std::string text = ReadFileText(path);
@@ -59,8 +53,10 @@ Bytes SmallPdb(int n) {
 class LarkconvTest : public ::testing::Test {
  protected:
   RunResult Larkconv(const std::vector<std::string>& args,
-                     int64_t limit = programrun::kNoFileSizeLimit) {
-    return RunProgram(dir.Path(), args, limit);
+                     int64_t fileSizeLimit = process_testing::kNoLimit) {
+    RunOptions options;
+    options.fileSize = fileSizeLimit;
+    return RunLarkconv(dir.Path(), args, options);
   }
 
   // The usage text after message, exit -1 and no file touched.
@@ -222,10 +218,10 @@ TEST_F(LarkconvTest, UnreadableOrRefusedSourcePdb) {
 TEST_F(LarkconvTest, FaultyPdbFilesEndInAnInternalError) {
   Bytes good = SmallPdb(2);  // entries at 78 and 86, 96 bytes
   std::vector<Bytes> faulty(4, good);
-  StoreBig16(faulty[0].data() + 76, 0xFFFF);      // negative count
-  StoreBig16(faulty[1].data() + 76, 3);           // entry list past the end
-  StoreBig32(faulty[2].data() + 86, 0xFFFFFFFF);  // a 4 GB record in a 96-byte file
-  StoreBig32(faulty[3].data() + 86, 80);          // descending offsets
+  EncodeBig16(faulty[0].data() + 76, 0xFFFF);      // negative count
+  EncodeBig16(faulty[1].data() + 76, 3);           // entry list past the end
+  EncodeBig32(faulty[2].data() + 86, 0xFFFFFFFF);  // a 4 GB record in a 96-byte file
+  EncodeBig32(faulty[3].data() + 86, 80);          // descending offsets
   for (size_t i = 0; i < faulty.size(); ++i) {
     WriteFileBytes(dir / "bad.pdb", faulty[i]);
     RunResult r = Larkconv({"-pdb", "b", "bad.pdb", "out.csv"});

@@ -5,15 +5,22 @@
 // complete new file or the untouched old one, and a clean failure leaves no
 // temporary file behind.
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
-#include "fault_testing.h"
 #include "pdb.h"
+#include "testing/child_runs.h"
+#include "testing/pdb_builder.h"
 
-using namespace faulttesting;
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -27,26 +34,15 @@ Bytes Database(int n, size_t size) {
   return BuildPdb(p);
 }
 
-std::vector<Bytes> RecordsOf(const Bytes& file) {
-  PdbDatabase db;
-  db.ReadMemory(file.data(), file.size());
-  std::vector<Bytes> records;
-  for (int32_t i = 0; i < db.RecordCount(); ++i) {
-    const PdbRecord* rec = db.RecordAt(static_cast<uint32_t>(i));
-    records.emplace_back(rec->bytes, rec->bytes + rec->length);
-  }
-  return records;
-}
-
 class FaultTest : public ::testing::Test {
  protected:
-  Ending Run(const std::vector<std::string>& args, const Limits& limits = Limits()) {
-    Ending r = RunLarkconv(dir.Path(), args, limits);
+  Outcome Run(const std::vector<std::string>& args, const RunOptions& limits = RunOptions()) {
+    Outcome r = RunLarkconv(dir.Path(), args, limits);
     EXPECT_EQ(r.signal, 0) << "killed by signal " << r.signal;
     return r;
   }
 
-  void ExpectFailure(const Ending& r, const std::string& message) {
+  void ExpectFailure(const Outcome& r, const std::string& message) {
     EXPECT_EQ(r.out, "ZelError: " + message + "\n");
     EXPECT_EQ(r.status, 255);
   }
@@ -58,7 +54,7 @@ class FaultTest : public ::testing::Test {
     fs::permissions(dir / "probe", fs::perms::owner_read | fs::perms::owner_exec);
     pid_t pid = fork();
     if (pid == 0) {
-      bool refused = DropPermissionOverride() &&
+      bool refused = process_testing::DropPermissionOverride() &&
                      open((dir / "probe" / "f").c_str(), O_CREAT | O_WRONLY, 0644) < 0;
       _exit(refused ? 0 : 1);
     }
@@ -68,33 +64,33 @@ class FaultTest : public ::testing::Test {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
 
-  MemoryScratchDir dir;
+  ScratchDir dir{ScratchDir::kInMemory};
 };
 
 TEST_F(FaultTest, RefusedWritesLeaveTheDestinationAsItWas) {
   const Bytes old = Database(3, 4);  // 114 bytes
-  const size_t full = old.size() + 8 + 1;
+  const int64_t full = static_cast<int64_t>(old.size()) + 8 + 1;
   WriteFileText(dir / "in.csv", "9\n");
-  for (rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{77}, rlim_t{78}, rlim_t{110}, full - 1}) {
+  for (int64_t limit : {int64_t{0}, int64_t{1}, int64_t{77}, int64_t{78}, int64_t{110}, full - 1}) {
     SCOPED_TRACE("file size limit " + std::to_string(limit));
     WriteFileBytes(dir / "dest.pdb", old);
-    Limits limits;
+    RunOptions limits;
     limits.fileSize = limit;
     ExpectFailure(Run({"-csv", "-a", "b", "in.csv", "dest.pdb"}, limits), "unable to write pdb");
     EXPECT_EQ(ReadFileBytes(dir / "dest.pdb"), old);
     EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "in.csv"}));
   }
-  for (rlim_t limit : {rlim_t{0}, rlim_t{78}, rlim_t{78 + 8}}) {  // the new file has 87 bytes
-    Limits limits;
+  for (int64_t limit : {int64_t{0}, int64_t{78}, int64_t{78 + 8}}) {  // the new file has 87 bytes
+    RunOptions limits;
     limits.fileSize = limit;
     ExpectFailure(Run({"-csv", "-c", "Lark", "b", "in.csv", "new.pdb"}, limits),
                   "unable to write pdb");
     EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "in.csv"}));
   }
   // Room for exactly the new file: it is written whole.
-  Limits room;
+  RunOptions room;
   room.fileSize = full;
-  Ending r = Run({"-csv", "-a", "b", "in.csv", "dest.pdb"}, room);
+  Outcome r = Run({"-csv", "-a", "b", "in.csv", "dest.pdb"}, room);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.status, 0);
   Bytes written = ReadFileBytes(dir / "dest.pdb");
@@ -103,8 +99,8 @@ TEST_F(FaultTest, RefusedWritesLeaveTheDestinationAsItWas) {
 
   WriteFileBytes(dir / "src.pdb", Database(50, 10));
   WriteFileText(dir / "old.csv", "\"old\"\n");
-  for (rlim_t limit : {rlim_t{0}, rlim_t{100}}) {
-    Limits limits;
+  for (int64_t limit : {int64_t{0}, int64_t{100}}) {
+    RunOptions limits;
     limits.fileSize = limit;
     ExpectFailure(Run({"-pdb", "b(b)", "src.pdb", "out.csv"}, limits), "unable to write dest csv");
     ExpectFailure(Run({"-pdb", "-a", "b(b)", "src.pdb", "old.csv"}, limits),
@@ -122,7 +118,7 @@ TEST_F(FaultTest, UnwritableDestinationDirectory) {
   WriteFileText(dir / "in.csv", "1\n2\n");
   fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec |
                                   fs::perms::group_read | fs::perms::others_read);
-  Limits bound;
+  RunOptions bound;
   bound.noPermissionOverride = true;
   ExpectFailure(Run({"-csv", "-a", "b", "in.csv", "ro/dest.pdb"}, bound), "unable to write pdb");
   ExpectFailure(Run({"-csv", "-c", "Lark", "b", "in.csv", "ro/new.pdb"}, bound),
@@ -164,7 +160,7 @@ TEST_F(FaultTest, SourceThatIsADirectoryOrUnreadable) {
   WriteFileText(dir / "secret.csv", "1\n");
   fs::permissions(dir / "secret.pdb", fs::perms::none);
   fs::permissions(dir / "secret.csv", fs::perms::none);
-  Limits bound;
+  RunOptions bound;
   bound.noPermissionOverride = true;
   ExpectFailure(Run({"-pdb", "b", "secret.pdb", "out.csv"}, bound), "unable to read source pdb");
   ExpectFailure(Run({"-csv", "-a", "b", "secret.csv", "dest.pdb"}, bound),
@@ -195,9 +191,9 @@ TEST_F(FaultTest, KilledWhileWritingALargePdb) {
   for (double share : {0.0, 0.5, 0.95}) {
     SCOPED_TRACE("kill at " + std::to_string(share));
     WriteFileBytes(dir / "dest.pdb", old);
-    int outFd = -1;
-    pid_t pid =
-        StartLarkconv(dir.Path(), {"-csv", "-a", format, "in.csv", "dest.pdb"}, Limits(), &outFd);
+    process_testing::Child child = process_testing::Start(
+        LARKCONV_EXE, dir.Path(), {"-csv", "-a", format, "in.csv", "dest.pdb"});
+    const pid_t pid = static_cast<pid_t>(child.id);
     ASSERT_GT(pid, 0);
     bool sawNewFile = false;
     for (auto start = std::chrono::steady_clock::now();
@@ -211,7 +207,7 @@ TEST_F(FaultTest, KilledWhileWritingALargePdb) {
       if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // ended before the kill
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    FinishLarkconv(pid, outFd);
+    process_testing::Finish(&child);
 
     Bytes left = ReadFileBytes(dir / "dest.pdb");
     std::printf("[ killed   ] at %.0f%%%s: %s\n", share * 100, sawNewFile ? "" : " (too late)",

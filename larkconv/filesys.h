@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-namespace filesys {
+namespace larkconv::filesys {
 
 /// What stands at a destination path, links followed. Told by KindOf to
 /// OutputFile, which replaces a regular file and writes a stream in place.
@@ -61,4 +61,4 @@ bool MoveIntoPlace(const std::string& from, const std::string& to);
 // Length in bytes of the open file, or -1 when it is not a regular file.
 int64_t FileLength(FILE* stream);
 
-}  // namespace filesys
+}  // namespace larkconv::filesys

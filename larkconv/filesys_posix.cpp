@@ -10,7 +10,7 @@
 
 #include "filesys.h"
 
-namespace filesys {
+namespace larkconv::filesys {
 namespace {
 
 std::string DirectoryOf(const std::string& path) {
@@ -105,7 +105,8 @@ bool NameTemp(const std::string& target, TempFile* temp) {
     const std::string name = FreshNameBeside(target, attempt);
     int linked = linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
 #ifdef AT_EMPTY_PATH
-    if (linked != 0 && errno != EEXIST) linked = linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+    if (linked != 0 && errno != EEXIST)
+      linked = linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
 #endif
     if (linked == 0) {
       temp->path = name;
@@ -140,4 +141,4 @@ int64_t FileLength(FILE* stream) {
   return static_cast<int64_t>(st.st_size);
 }
 
-}  // namespace filesys
+}  // namespace larkconv::filesys

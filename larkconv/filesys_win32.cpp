@@ -11,7 +11,7 @@
 
 #include "filesys.h"
 
-namespace filesys {
+namespace larkconv::filesys {
 namespace {
 
 std::string DirectoryOf(const std::string& path) {
@@ -26,8 +26,9 @@ PathKind KindOf(const std::string& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return PathKind::Directory;
   // Devices such as NUL or CON and pipes are told apart by their handle.
-  HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE)
     return attributes == INVALID_FILE_ATTRIBUTES ? PathKind::Missing : PathKind::Regular;
   const DWORD type = GetFileType(handle);
@@ -86,4 +87,4 @@ int64_t FileLength(FILE* stream) {
   return _filelengthi64(_fileno(stream));
 }
 
-}  // namespace filesys
+}  // namespace larkconv::filesys

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+namespace larkconv {
+
 namespace {
 
 /// The exact decimal value of a finite single-precision magnitude m * 2^e, as
@@ -31,7 +33,7 @@ class ExactDecimal {
   // Writes the leading significant digits (at least 19, unless the value has
   // fewer; at most kMaxDigits), returns their number and sets exponent so that
   // the value is 0.digits... * 10^exponent.
-  int LeadingDigits(char* out, int& exponent) const {
+  int LeadingDigits(char* out, int* exponent) const {
     char* p = out;
     uint32_t top = limbs[count - 1];
     char reversed[10];
@@ -51,7 +53,7 @@ class ExactDecimal {
       }
       p += 9;
     }
-    exponent = allDigits - fractionDigits;
+    *exponent = allDigits - fractionDigits;
     return static_cast<int>(p - out);
   }
 
@@ -95,8 +97,8 @@ bool IncrementDigits(char* digits, int n) {
 
 // Rounds digits[0..count-1] half up to keep digits, padding with zeros; the
 // decimal exponent rises by one when the rounding carries out of the first digit.
-void RoundHalfUp(char* digits, int count, int keep, int& exponent) {
-  if (count > keep && digits[keep] >= '5' && IncrementDigits(digits, keep)) ++exponent;
+void RoundHalfUp(char* digits, int count, int keep, int* exponent) {
+  if (count > keep && digits[keep] >= '5' && IncrementDigits(digits, keep)) ++*exponent;
   for (int i = count; i < keep; ++i)
     digits[i] = '0';
 }
@@ -128,10 +130,10 @@ std::string FormatFloat(uint32_t bits) {
   char digits[ExactDecimal::kMaxDigits];
   int exponent = 0;
   int count = 0;
-  if (m != 0) count = ExactDecimal(m, e).LeadingDigits(digits, exponent);
-  RoundHalfUp(digits, count, 17, exponent);
+  if (m != 0) count = ExactDecimal(m, e).LeadingDigits(digits, &exponent);
+  RoundHalfUp(digits, count, 17, &exponent);
   const bool exponentForm = exponent < 0 || exponent > 10;
-  RoundHalfUp(digits, 17, 10, exponent);
+  RoundHalfUp(digits, 17, 10, &exponent);
 
   char text[32];
   size_t n = 0;
@@ -196,7 +198,7 @@ struct DecimalText {
 
 // Reads the optional exponent at text[i], adding it to number.exp10. Without
 // a digit after the letter (and its optional sign) there is no exponent.
-void ScanExponent(const std::string& text, size_t i, DecimalText& number) {
+void ScanExponent(const std::string& text, size_t i, DecimalText* number) {
   if (i >= text.size() || !IsExponentLetter(text[i])) return;
   ++i;
   bool negative = false;
@@ -205,7 +207,7 @@ void ScanExponent(const std::string& text, size_t i, DecimalText& number) {
   for (; i < text.size() && IsDecimalDigit(text[i]); ++i) {
     if (exponent < kExponentCap) exponent = exponent * 10 + (text[i] - '0');
   }
-  number.exp10 += negative ? -exponent : exponent;
+  number->exp10 += negative ? -exponent : exponent;
 }
 
 DecimalText ScanNumber(const std::string& text) {
@@ -235,7 +237,7 @@ DecimalText ScanNumber(const std::string& text) {
     }
   }
   if (!number.found) return number;
-  ScanExponent(text, i, number);
+  ScanExponent(text, i, &number);
   if (sticky) {
     number.digits.push_back('1');
     --number.exp10;
@@ -327,3 +329,5 @@ uint32_t ParseFloatBits(const std::string& text) {
   }
   return sign | DoubleToFloatBits(value);
 }
+
+}  // namespace larkconv

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace larkconv {
+
 // The text of a single-precision float field: 10 significant digits, the
 // exponent form for large and small magnitudes, "1.#INF"-style specials.
 std::string FormatFloat(uint32_t bits);
@@ -13,3 +15,5 @@ std::string FormatFloat(uint32_t bits);
 // texts FormatFloat writes read back: "1.#INF" as 7F800000, "-1.#INF" FF800000,
 // "1.#QNAN" and "1.#IND" 7FC00000, "-1.#QNAN" FFC00001, "-1.#IND" FFC00000.
 uint32_t ParseFloatBits(const std::string& text);
+
+}  // namespace larkconv

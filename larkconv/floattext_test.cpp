@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+using namespace larkconv;
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -336,9 +338,9 @@ TEST(ParseFloatBits, SpecialTextsReadBackToTheirBits) {
   const struct {
     const char* text;
     uint32_t bits;
-  } kCases[] = {{"1.#INF", 0x7F800000u},   {"-1.#INF", 0xFF800000u}, {"+1.#INF", 0x7F800000u},
+  } kCases[] = {{"1.#INF", 0x7F800000u},    {"-1.#INF", 0xFF800000u}, {"+1.#INF", 0x7F800000u},
                 {" \t1.#INF", 0x7F800000u}, {"1.#QNAN", 0x7FC00000u}, {"-1.#QNAN", 0xFFC00001u},
-                {"1.#IND", 0x7FC00000u},   {"-1.#IND", 0xFFC00000u}, {"1.#QNAN0", 0x7FC00000u}};
+                {"1.#IND", 0x7FC00000u},    {"-1.#IND", 0xFFC00000u}, {"1.#QNAN0", 0x7FC00000u}};
   for (const auto& c : kCases)
     EXPECT_EQ(ParseFloatBits(c.text), c.bits) << c.text;
   for (uint32_t bits : {0x7F800000u, 0xFF800000u, 0x7FC00000u, 0xFFC00000u, 0xFFC00001u})

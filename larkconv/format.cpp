@@ -9,6 +9,8 @@
 #include "bytes.h"
 #include "floattext.h"
 
+namespace larkconv {
+
 namespace {
 
 [[noreturn]] void ThrowInvalidFormat() {
@@ -22,28 +24,28 @@ bool IsDigit(char c) {
 // Reads the run of decimal digits at text[pos] into *value, moving pos past
 // it. False for a value of 2^31 or more, a fault in the format string, caught
 // before it overflows.
-bool ReadNumber(const std::string& text, size_t& pos, int32_t* value) {
+bool ReadNumber(const std::string& text, size_t* pos, int32_t* value) {
   *value = 0;
-  for (; pos < text.size() && IsDigit(text[pos]); ++pos) {
-    const int32_t digit = text[pos] - '0';
+  for (; *pos < text.size() && IsDigit(text[*pos]); ++*pos) {
+    const int32_t digit = text[*pos] - '0';
     if (*value > (std::numeric_limits<int32_t>::max() - digit) / 10) return false;
     *value = *value * 10 + digit;
   }
   return true;
 }
 
-void SkipSeparator(const std::string& text, size_t& pos) {
-  if (pos < text.size() && text[pos] == '.') ++pos;
+void SkipSeparator(const std::string& text, size_t* pos) {
+  if (*pos < text.size() && text[*pos] == '.') ++*pos;
 }
 
 // Parses the item at text[cursor] (head or group) into *item, moving cursor
 // past it. False where no item can be read: the format string's fault there.
-bool ParseItem(const std::string& text, size_t& cursor, FormatItem* item) {
+bool ParseItem(const std::string& text, size_t* cursor, FormatItem* item) {
   item->count = 1;
-  if (IsDigit(text[cursor]) && (!ReadNumber(text, cursor, &item->count) || item->count == 0))
+  if (IsDigit(text[*cursor]) && (!ReadNumber(text, cursor, &item->count) || item->count == 0))
     return false;
-  if (cursor >= text.size()) return false;
-  switch (text[cursor++]) {
+  if (*cursor >= text.size()) return false;
+  switch (text[(*cursor)++]) {
     case 'b':
       *item = {FieldKind::Integer, 1, item->count};
       return true;
@@ -58,9 +60,9 @@ bool ParseItem(const std::string& text, size_t& cursor, FormatItem* item) {
       return true;
     case 'i':
       *item = {FieldKind::Integer, 4, item->count};
-      if (cursor < text.size() &&
-          (text[cursor] == '1' || text[cursor] == '2' || text[cursor] == '4')) {
-        item->size = text[cursor++] - '0';
+      if (*cursor < text.size() &&
+          (text[*cursor] == '1' || text[*cursor] == '2' || text[*cursor] == '4')) {
+        item->size = text[(*cursor)++] - '0';
       }
       SkipSeparator(text, cursor);
       return true;
@@ -68,8 +70,8 @@ bool ParseItem(const std::string& text, size_t& cursor, FormatItem* item) {
     case 'l':
       item->kind = FieldKind::String;
       item->size = 0;
-      if (cursor < text.size() && text[cursor] == 'z') {
-        ++cursor;
+      if (*cursor < text.size() && text[*cursor] == 'z') {
+        ++*cursor;
         return true;
       }
       if (!ReadNumber(text, cursor, &item->size)) return false;
@@ -158,37 +160,37 @@ void CheckRecordRoom(const std::vector<uint8_t>& record, size_t width) {
 }
 
 // Appends the low size bytes (1, 2 or 4) of value to record, big-endian.
-inline void AppendBig(std::vector<uint8_t>& record, uint32_t value, int32_t size) {
-  CheckRecordRoom(record, static_cast<size_t>(size));
+inline void AppendBig(std::vector<uint8_t>* record, uint32_t value, int32_t size) {
+  CheckRecordRoom(*record, static_cast<size_t>(size));
   uint8_t bytes[4];
-  StoreBig32(bytes, value);
-  record.insert(record.end(), bytes + 4 - size, bytes + 4);
+  EncodeBig32(bytes, value);
+  record->insert(record->end(), bytes + 4 - size, bytes + 4);
 }
 
 // Appends the bytes of one CSV field, read from csv, to record; text holds the
 // field's text meanwhile.
 inline void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv,
-                             std::vector<uint8_t>& record, std::string& text) {
+                             std::vector<uint8_t>* record, std::string* text) {
   if (kind == FieldKind::Integer) {
     AppendBig(record, static_cast<uint32_t>(csv.ReadIntField()), size);
     return;
   }
-  text.clear();
+  text->clear();
   csv.ReadField(text);
   if (kind == FieldKind::Char) {
-    CheckRecordRoom(record, 1);
-    record.push_back(text.empty() ? 0 : static_cast<uint8_t>(text[0]));
+    CheckRecordRoom(*record, 1);
+    record->push_back(text->empty() ? 0 : static_cast<uint8_t>((*text)[0]));
     return;
   }
   if (kind == FieldKind::Float) {
-    AppendBig(record, ParseFloatBits(text), 4);
+    AppendBig(record, ParseFloatBits(*text), 4);
     return;
   }
-  const size_t width = size == 0 ? text.size() + 1 : static_cast<size_t>(size);
-  CheckRecordRoom(record, width);
-  const size_t copied = text.size() < width ? text.size() : width;
-  record.insert(record.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(copied));
-  record.resize(record.size() + (width - copied), 0);
+  const size_t width = size == 0 ? text->size() + 1 : static_cast<size_t>(size);
+  CheckRecordRoom(*record, width);
+  const size_t copied = text->size() < width ? text->size() : width;
+  record->insert(record->end(), text->begin(), text->begin() + static_cast<std::ptrdiff_t>(copied));
+  record->resize(record->size() + (width - copied), 0);
 }
 
 }  // namespace
@@ -198,7 +200,7 @@ RecordFormat::RecordFormat(std::string format) {
   inGroup = head.empty() && !group.empty();
 }
 
-bool RecordFormat::NextField(FieldKind& outKind, int32_t& outSize) {
+bool RecordFormat::NextField(FieldKind* outKind, int32_t* outSize) {
   if (repeat != 0) {
     --repeat;
   } else {
@@ -208,13 +210,13 @@ bool RecordFormat::NextField(FieldKind& outKind, int32_t& outSize) {
       cursor = 0;
     }
     FormatItem item;
-    if (!ParseItem(inGroup ? group : head, cursor, &item)) ThrowInvalidFormat();
+    if (!ParseItem(inGroup ? group : head, &cursor, &item)) ThrowInvalidFormat();
     kind = item.kind;
     size = item.size;
     repeat = item.count - 1;
   }
-  outKind = kind;
-  outSize = size;
+  *outKind = kind;
+  *outSize = size;
   return true;
 }
 
@@ -242,18 +244,18 @@ void ParsedFormat::CheckText() const {
   if (textFault) throw ZelError(textFault);
 }
 
-const FormatItem* ParsedFormat::ParseUpTo(Part& part, size_t index) {
-  while (index >= part.items.size()) {
-    if (part.faulty) ThrowInvalidFormat();
-    if (part.cursor >= part.text.size()) {
-      part.ended = true;
+const FormatItem* ParsedFormat::ParseUpTo(Part* part, size_t index) {
+  while (index >= part->items.size()) {
+    if (part->faulty) ThrowInvalidFormat();
+    if (part->cursor >= part->text.size()) {
+      part->ended = true;
       return nullptr;
     }
     FormatItem item;
-    part.faulty = !ParseItem(part.text, part.cursor, &item);
-    if (!part.faulty) part.items.push_back(item);
+    part->faulty = !ParseItem(part->text, &part->cursor, &item);
+    if (!part->faulty) part->items.push_back(item);
   }
-  return &part.items[index];
+  return &part->items[index];
 }
 
 bool FieldCursor::NextPart() {
@@ -276,7 +278,7 @@ void ConvertRecord(Fields& fields, const PdbRecord& record, CsvFile& csv) {
   size_t offset = 0;
   FieldKind kind;
   int32_t size;
-  while (fields.NextField(kind, size)) {
+  while (fields.NextField(&kind, &size)) {
     const size_t used = FieldBytes(kind, size, record.bytes + offset, length - offset);
     if (used == 0) break;
     AppendFieldText(kind, size, record.bytes + offset, used, csv);
@@ -288,19 +290,19 @@ void ConvertRecord(Fields& fields, const PdbRecord& record, CsvFile& csv) {
 // Converts the line csv holds into one record appended to db, taking the
 // fields from fields and building the record in buffers.
 template <typename Fields>
-void ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers) {
+bool ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers) {
   std::vector<uint8_t>& bytes = buffers.bytes;
   bytes.clear();
   FieldKind kind;
   int32_t size;
-  while (fields.NextField(kind, size) && !csv.AtLineEnd()) {
-    AppendFieldBytes(kind, size, csv, bytes, buffers.field);
+  while (fields.NextField(&kind, &size) && !csv.AtLineEnd()) {
+    AppendFieldBytes(kind, size, csv, &bytes, &buffers.field);
   }
   static const uint8_t kNoBytes = 0;
   PdbRecord record;
   record.length = static_cast<int32_t>(bytes.size());
   record.bytes = bytes.empty() ? &kNoBytes : bytes.data();
-  db.AppendRecord(record);
+  return db.AppendRecord(record);
 }
 
 }  // namespace
@@ -319,13 +321,13 @@ bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& forma
 
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format) {
   FieldCursor fields(format);
-  ConvertRow(fields, csv, db, format.Row());
-  return true;
+  return ConvertRow(fields, csv, db, format.Row());
 }
 
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format) {
   RecordFormat fields(format);
   ParsedFormat::RowBuffers buffers;
-  ConvertRow(fields, csv, db, buffers);
-  return true;
+  return ConvertRow(fields, csv, db, buffers);
 }
+
+}  // namespace larkconv

@@ -7,6 +7,8 @@
 #include "csv.h"
 #include "pdb.h"
 
+namespace larkconv {
+
 /// The kinds of field a format string describes, as RecordFormat::NextField
 /// returns them to the two converters.
 enum class FieldKind : int { Integer = 0, Char = 1, Float = 2, String = 3 };
@@ -24,7 +26,7 @@ class RecordFormat {
   // has ended. Throws ZelError "invalid format string" where parsing fails:
   // a character that starts no item, a repeat count of 0 or without its
   // letter, and a repeat count or string length of 2^31 or more.
-  bool NextField(FieldKind& kind, int32_t& size);
+  bool NextField(FieldKind* kind, int32_t* size);
 
   // True when the next field NextField gives begins a new round of the group:
   // a record whose bytes end there holds whole rounds.
@@ -71,7 +73,7 @@ class ParsedFormat {
   const FormatItem* ItemAt(bool inGroup, size_t index) {
     Part& part = inGroup ? group : head;
     if (index < part.items.size()) return &part.items[index];
-    return part.ended ? nullptr : ParseUpTo(part, index);
+    return part.ended ? nullptr : ParseUpTo(&part, index);
   }
   bool HasGroup() const { return !group.text.empty(); }
 
@@ -94,7 +96,7 @@ class ParsedFormat {
     bool ended = false;   // every item of the text is parsed
   };
 
-  const FormatItem* ParseUpTo(Part& part, size_t index);
+  const FormatItem* ParseUpTo(Part* part, size_t index);
 
   Part head;
   Part group;
@@ -111,15 +113,15 @@ class FieldCursor {
 
   // Stores the next field and returns true, or returns false when the format
   // has ended; throws the fault of the item reached, like NextField.
-  bool NextField(FieldKind& kind, int32_t& size) {
+  bool NextField(FieldKind* kind, int32_t* size) {
     if (left == 0) {
       const FormatItem* next = format.ItemAt(inGroup, index);
       if (next == nullptr && !NextPart()) return false;
       if (next) TakeItem(next);
     }
     --left;
-    kind = itemKind;
-    size = itemSize;
+    *kind = itemKind;
+    *size = itemSize;
     return true;
   }
 
@@ -143,13 +145,17 @@ class FieldCursor {
   int32_t left = 0;  // fields of the current item still to come
 };
 
-// Converts one record into one CSV line, written to csv. Always true.
+// Converts one record into one CSV line, written to csv. True: every record
+// converts, a short one giving the fields it holds.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, ParsedFormat& format);
 // The same, reading the format text afresh for this record alone.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format);
 
 // Converts the line csv has just read into one record appended to db; a row
-// that yields no bytes appends an empty record. Always true.
+// that yields no bytes appends an empty record. False when db does not take
+// the record (a resource database, which the driver never hands over).
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format);
 // The same, reading the format text afresh for this row alone.
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format);
+
+}  // namespace larkconv

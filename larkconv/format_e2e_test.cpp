@@ -5,20 +5,18 @@
 
 #include <chrono>
 
-#include "format_testing.h"
 #include "pdb.h"
-#include "pdb_testing.h"
-#include "program_run.h"
+#include "testing/child_runs.h"
+#include "testing/format_generator.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 
-using Outcome = programrun::Outcome;
-using programrun::kFailedStatus;
-
 Outcome Larkconv(const fs::path& dir, const std::vector<std::string>& args) {
-  return programrun::Run(LARKCONV_EXE, dir, args);
+  return RunLarkconv(dir, args);
 }
 
 Bytes B(std::initializer_list<int> bytes) {
@@ -215,9 +213,9 @@ TEST_F(FormatE2e, AppendKeepsRecordsAndAppInfo) {
 
 // Databases of random formats and records go to CSV and back unchanged.
 TEST_F(FormatE2e, RoundTripProperty) {
-  formattesting::FormatGenerator generator(20240611);
+  FormatGenerator generator(20240611);
   for (int round = 0; round < 100; ++round) {
-    const formattesting::GenFormat format = generator.Format();
+    const GenFormat format = generator.Format();
     std::vector<Bytes> records(1 + generator.Pick(20));
     for (Bytes& r : records)
       r = generator.Record(format);

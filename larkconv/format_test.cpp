@@ -5,10 +5,11 @@
 #include <random>
 
 #include "ZelError.h"
-#include "format_testing.h"
-#include "pdb_testing.h"
+#include "testing/format_generator.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -21,7 +22,7 @@ std::string Describe(const std::string& format, int most = 8) {
     FieldKind kind;
     int32_t size;
     for (int i = 0; i < most; ++i) {
-      if (!fields.NextField(kind, size)) return out + "end";
+      if (!fields.NextField(&kind, &size)) return out + "end";
       out += "ICFS"[static_cast<int>(kind)] + std::to_string(size) + " ";
     }
     return out + "...";
@@ -40,7 +41,7 @@ std::string DescribeParsed(ParsedFormat& parsed, int most) {
     FieldKind kind;
     int32_t size;
     for (int i = 0; i < most; ++i) {
-      if (!fields.NextField(kind, size)) return out + "end";
+      if (!fields.NextField(&kind, &size)) return out + "end";
       out += "ICFS"[static_cast<int>(kind)] + std::to_string(size) + " ";
     }
     return out + "...";
@@ -112,9 +113,9 @@ TEST(RecordFormat, EndedFormatStaysEnded) {
   RecordFormat fields("b");
   FieldKind kind;
   int32_t size;
-  EXPECT_TRUE(fields.NextField(kind, size));
-  EXPECT_FALSE(fields.NextField(kind, size));
-  EXPECT_FALSE(fields.NextField(kind, size));
+  EXPECT_TRUE(fields.NextField(&kind, &size));
+  EXPECT_FALSE(fields.NextField(&kind, &size));
+  EXPECT_FALSE(fields.NextField(&kind, &size));
 }
 
 TEST(RecordFormat, FaultsFoundWhenReached) {
@@ -161,12 +162,12 @@ TEST(ParsedFormat, CursorsMayBeInterleaved) {
   FieldCursor fast(parsed);
   FieldKind kind;
   int32_t size;
-  ASSERT_TRUE(slow.NextField(kind, size));
+  ASSERT_TRUE(slow.NextField(&kind, &size));
   for (int i = 0; i < 15; ++i)
-    ASSERT_TRUE(fast.NextField(kind, size));
-  EXPECT_FALSE(fast.NextField(kind, size));
+    ASSERT_TRUE(fast.NextField(&kind, &size));
+  EXPECT_FALSE(fast.NextField(&kind, &size));
   std::string rest;
-  while (slow.NextField(kind, size))
+  while (slow.NextField(&kind, &size))
     rest += "ICFS"[static_cast<int>(kind)] + std::to_string(size) + " ";
   EXPECT_EQ(rest, "I2 I2 I1 C1 F4 S0 I2 I1 S7 S9 I2 C1 I1 F4 ");
 }
@@ -200,12 +201,7 @@ class ConverterTest : public ::testing::Test {
     db.SetResourceDb(false);
     while (csv.ReadLine())
       EXPECT_TRUE(RowToRecord(csv, db, format));
-    std::vector<Bytes> records;
-    for (int32_t i = 0; i < db.RecordCount(); ++i) {
-      const PdbRecord* r = db.RecordAt(static_cast<uint32_t>(i));
-      records.emplace_back(r->bytes, r->bytes + r->length);
-    }
-    return records;
+    return RecordsOf(db);
   }
 
   Bytes Record(const std::string& line, const std::string& format) {
@@ -337,8 +333,8 @@ TEST_F(ConverterTest, RowFormatFaultAppendsNothing) {
 // Records of random formats go to CSV and back unchanged; all rows share one
 // file, each converted with its own format.
 TEST_F(ConverterTest, RoundTripProperty) {
-  formattesting::FormatGenerator generator(12345);
-  std::vector<formattesting::GenFormat> formats;
+  FormatGenerator generator(12345);
+  std::vector<GenFormat> formats;
   std::vector<Bytes> records;
   {
     CsvFile csv;

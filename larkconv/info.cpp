@@ -13,6 +13,8 @@
 #include "format.h"
 #include "pdb.h"
 
+namespace larkconv {
+
 namespace {
 
 const char kUsage[] =
@@ -68,41 +70,6 @@ std::string ByteCount(uint64_t n) {
   return Counted(n, "byte");
 }
 
-uint16_t Big16(const uint8_t* p, const uint8_t* limit) {
-  uint16_t value = 0;
-  GetBig16(p, limit, &value);
-  return value;
-}
-
-uint32_t Big32(const uint8_t* p, const uint8_t* limit) {
-  uint32_t value = 0;
-  GetBig32(p, limit, &value);
-  return value;
-}
-
-// The header as the reader takes it: bytes past the end of a short file are 0.
-PdbHeader DecodeHeader(const uint8_t* file, size_t size) {
-  uint8_t raw[kPdbHeaderSize] = {};
-  if (size > 0) std::memcpy(raw, file, size < sizeof raw ? size : sizeof raw);
-  const uint8_t* end = raw + sizeof raw;
-  PdbHeader h;
-  std::memcpy(h.name, raw, sizeof h.name);
-  h.attributes = Big16(raw + 32, end);
-  h.version = Big16(raw + 34, end);
-  h.creationDate = Big32(raw + 36, end);
-  h.modificationDate = Big32(raw + 40, end);
-  h.lastBackupDate = Big32(raw + 44, end);
-  h.modificationNumber = Big32(raw + 48, end);
-  h.appInfoID = Big32(raw + 52, end);
-  h.sortInfoID = Big32(raw + 56, end);
-  std::memcpy(h.type, raw + 60, sizeof h.type);
-  std::memcpy(h.creator, raw + 64, sizeof h.creator);
-  h.uniqueIDSeed = Big32(raw + 68, end);
-  h.nextRecordListID = Big32(raw + 72, end);
-  h.numRecords = static_cast<int16_t>(Big16(raw + 76, end));
-  return h;
-}
-
 const char* EntryNoun(const Layout& l) {
   return l.resourceDb ? "resource" : "record";
 }
@@ -110,33 +77,35 @@ const char* EntryNoun(const Layout& l) {
 // The offset in entry i; only called once the entry list is known to fit.
 uint32_t EntryOffset(const Layout& l, size_t i) {
   const uint8_t* entry = l.file + kPdbHeaderSize + i * l.entrySize;
-  return Big32(entry + (l.resourceDb ? 6 : 0), l.file + l.size);
+  uint32_t offset = 0;
+  GetBig32(entry + (l.resourceDb ? 6 : 0), l.file + l.size, &offset);
+  return offset;
 }
 
 // Checks every entry's offset against the next one and the file's end, as
 // the reader does; a fault there stops the reader.
-void ScanOffsets(Layout& l) {
-  const size_t n = static_cast<size_t>(l.header.numRecords);
+void ScanOffsets(Layout* l) {
+  const size_t n = static_cast<size_t>(l->header.numRecords);
   size_t faults = 0;
   for (size_t i = 0; i < n; ++i) {
-    const uint32_t start = EntryOffset(l, i);
+    const uint32_t start = EntryOffset(*l, i);
     std::string fault;
-    if (start > l.size) {
-      fault = Printf("%s %zu starts at %u, past the end of the file", EntryNoun(l), i, start);
-    } else if (i + 1 < n && EntryOffset(l, i + 1) < start) {
-      fault = Printf("%s %zu starts at %u, before %s %zu at %u", EntryNoun(l), i + 1,
-                     EntryOffset(l, i + 1), EntryNoun(l), i, start);
+    if (start > l->size) {
+      fault = Printf("%s %zu starts at %u, past the end of the file", EntryNoun(*l), i, start);
+    } else if (i + 1 < n && EntryOffset(*l, i + 1) < start) {
+      fault = Printf("%s %zu starts at %u, before %s %zu at %u", EntryNoun(*l), i + 1,
+                     EntryOffset(*l, i + 1), EntryNoun(*l), i, start);
     }
     if (fault.empty()) continue;
-    if (++faults <= kEntryWarnings) l.warnings.push_back(fault);
+    if (++faults <= kEntryWarnings) l->warnings.push_back(fault);
   }
   if (faults > kEntryWarnings)
-    l.warnings.push_back(Printf("%zu more entries are out of place", faults - kEntryWarnings));
-  l.offsetsFit = faults == 0;
-  if (l.offsetsFit && n > 0 && EntryOffset(l, 0) < l.listEnd) {
-    l.warnings.push_back(
+    l->warnings.push_back(Printf("%zu more entries are out of place", faults - kEntryWarnings));
+  l->offsetsFit = faults == 0;
+  if (l->offsetsFit && n > 0 && EntryOffset(*l, 0) < l->listEnd) {
+    l->warnings.push_back(
         Printf("%s 0 starts at %u, inside the header and entry list, which end at %llu",
-               EntryNoun(l), EntryOffset(l, 0), static_cast<unsigned long long>(l.listEnd)));
+               EntryNoun(*l), EntryOffset(*l, 0), static_cast<unsigned long long>(l->listEnd)));
   }
 }
 
@@ -144,7 +113,7 @@ Layout ScanLayout(const uint8_t* file, size_t size) {
   Layout l;
   l.file = file;
   l.size = size;
-  l.header = DecodeHeader(file, size);
+  l.header = DecodePdbHeader(file, size);
   l.resourceDb = (l.header.attributes & 0x0001) != 0;
   l.entrySize = l.resourceDb ? 10 : 8;
   if (size < static_cast<size_t>(kPdbHeaderSize)) {
@@ -164,7 +133,7 @@ Layout ScanLayout(const uint8_t* file, size_t size) {
                                 static_cast<unsigned long long>(l.listEnd)));
   } else {
     l.entriesFit = true;
-    ScanOffsets(l);
+    ScanOffsets(&l);
   }
   if (l.header.nextRecordListID != 0) {
     l.warnings.push_back(Printf("the header names a further entry list at %u, which is not read",
@@ -175,31 +144,31 @@ Layout ScanLayout(const uint8_t* file, size_t size) {
 
 // Warns of the bytes between the entry list and the data that belong to no
 // AppInfo or SortInfo block, and of block offsets the reader ignores.
-void ScanBlocks(Layout& l, const PdbDatabase& db) {
-  const uint64_t dataStart = l.header.numRecords > 0 ? EntryOffset(l, 0) : l.size;
+void ScanBlocks(Layout* l, const PdbDatabase& db) {
+  const uint64_t dataStart = l->header.numRecords > 0 ? EntryOffset(*l, 0) : l->size;
   uint64_t firstUsed = dataStart;
   const struct {
     const char* name;
     uint32_t id;
     bool read;
-  } blocks[] = {{"AppInfo", l.header.appInfoID, !db.AppInfo().empty()},
-                {"SortInfo", l.header.sortInfoID, !db.SortInfo().empty()}};
+  } blocks[] = {{"AppInfo", l->header.appInfoID, !db.AppInfo().empty()},
+                {"SortInfo", l->header.sortInfoID, !db.SortInfo().empty()}};
   for (const auto& block : blocks) {
     if (block.read && block.id < firstUsed) firstUsed = block.id;
     if (block.id != 0 && !block.read) {
-      l.warnings.push_back(
+      l->warnings.push_back(
           Printf("the %s block's offset %u is not between the entry list and "
                  "the data; the block is not read",
                  block.name, block.id));
     }
   }
-  if (firstUsed > l.listEnd) {
-    const uint64_t gap = firstUsed - l.listEnd;
-    const bool filler = gap == 2 && l.file[l.listEnd] == 0 && l.file[l.listEnd + 1] == 0;
-    l.warnings.push_back(
+  if (firstUsed > l->listEnd) {
+    const uint64_t gap = firstUsed - l->listEnd;
+    const bool filler = gap == 2 && l->file[l->listEnd] == 0 && l->file[l->listEnd + 1] == 0;
+    l->warnings.push_back(
         Printf("%s at %llu, between the entry list and the data, belong to no "
                "record or block%s",
-               ByteCount(gap).c_str(), static_cast<unsigned long long>(l.listEnd),
+               ByteCount(gap).c_str(), static_cast<unsigned long long>(l->listEnd),
                filler ? " (the customary 2-byte filler)" : ""));
   }
 }
@@ -413,7 +382,7 @@ Fit CheckRecord(const PdbRecord& record, const std::string& format) {
   int32_t size;
   for (;;) {
     const bool wholeRounds = fields.AtGroupStart();
-    if (!fields.NextField(kind, size)) break;
+    if (!fields.NextField(&kind, &size)) break;
     const size_t left = length - offset;
     const size_t used = FieldBytes(kind, size, record.bytes + offset, left);
     if (used == 0 && left == 0 && wholeRounds) break;
@@ -536,9 +505,11 @@ int InspectPdb(const uint8_t* file, size_t size, const InfoOptions& o, std::ostr
   if (readable) {
     try {
       db.ReadMemory(file, size);
-      ScanBlocks(layout, db);
-    } catch (const std::bad_alloc&) {
+      ScanBlocks(&layout, db);
+    } catch (const PdbCorruptError&) {
       readable = false;
+    } catch (const std::bad_alloc&) {
+      readable = false;  // as larkconv, which reports "Internal error" for both
     }
   }
   const bool headerOnly = !o.list && !o.dump && !o.check;
@@ -590,3 +561,5 @@ int RunLarkinfo(int argc, char** argv, std::ostream& out) {
   }
   return InspectPdb(bytes.data(), bytes.size(), options, out);
 }
+
+}  // namespace larkconv

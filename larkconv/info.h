@@ -9,6 +9,8 @@
 #include <ostream>
 #include <string>
 
+namespace larkconv {
+
 /// What one larkinfo command line asks for. Filled by ParseInfoCommandLine,
 /// read by InspectPdb.
 struct InfoOptions {
@@ -39,3 +41,5 @@ int InspectPdb(const uint8_t* file, size_t size, const InfoOptions& options, std
 
 // The whole program: parses the command line, reads the file, inspects it.
 int RunLarkinfo(int argc, char** argv, std::ostream& out);
+
+}  // namespace larkconv

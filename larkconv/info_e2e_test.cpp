@@ -3,10 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "pdb_testing.h"
-#include "program_run.h"
+#include "testing/child_runs.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -16,37 +17,35 @@ class LarkinfoProgramTest : public ::testing::Test {
     WriteFileBytes(dir / "sample.pdb",
                    ReadFileBytes(fs::path(PROJECT_ROOT) / "examples/sample.pdb"));
   }
-  programrun::Outcome Larkinfo(const std::vector<std::string>& args) {
-    return programrun::Run(LARKINFO_EXE, dir.Path(), args);
-  }
+  Outcome Larkinfo(const std::vector<std::string>& args) { return RunLarkinfo(dir.Path(), args); }
   ScratchDir dir;
 };
 
 TEST_F(LarkinfoProgramTest, ShowsAndChecksTheSampleDatabase) {
-  programrun::Outcome header = Larkinfo({"sample.pdb"});
+  Outcome header = Larkinfo({"sample.pdb"});
   EXPECT_EQ(header.out.rfind("name            Inventory\n", 0), 0u) << header.out;
   EXPECT_NE(header.out.find("\ncreated         2024-03-01 00:00:00\n"), std::string::npos);
   EXPECT_EQ(header.status, 0);
 
-  programrun::Outcome list = Larkinfo({"-l", "-r3", "sample.pdb"});
+  Outcome list = Larkinfo({"-l", "-r3", "sample.pdb"});
   EXPECT_EQ(list.out,
             "index      offset      length  attr  cat  unique-id  flags\n"
             "    3         207          30  0x00    0          0  -\n");
 
-  programrun::Outcome right = Larkinfo({"-f", "s8.i2.ibfcsz", "sample.pdb"});
+  Outcome right = Larkinfo({"-f", "s8.i2.ibfcsz", "sample.pdb"});
   EXPECT_EQ(right.status, 0);
   EXPECT_NE(right.out.find("checked 4 records: 4 exact, 0 over, 0 short\n"), std::string::npos);
-  programrun::Outcome wrong = Larkinfo({"sample.pdb", "-f", "s8.i2.ibfc"});
+  Outcome wrong = Larkinfo({"sample.pdb", "-f", "s8.i2.ibfc"});
   EXPECT_EQ(wrong.status, 2);
   EXPECT_NE(wrong.out.find("    2  over    leaves 1 byte over after 6 fields\n"),
             std::string::npos);
-  programrun::Outcome fault = Larkinfo({"-f", "s8.i2.ibfcsq", "sample.pdb"});
+  Outcome fault = Larkinfo({"-f", "s8.i2.ibfcsq", "sample.pdb"});
   EXPECT_EQ(fault.status, 1);
   EXPECT_EQ(fault.out, "index  result  detail\nZelError: invalid format string\n");
 }
 
 TEST_F(LarkinfoProgramTest, HelpAndFaultyCommandLines) {
-  programrun::Outcome help = Larkinfo({"--help"});
+  Outcome help = Larkinfo({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: larkinfo", 0), 0u);
 
@@ -61,7 +60,7 @@ TEST_F(LarkinfoProgramTest, HelpAndFaultyCommandLines) {
       {{"folder"}, "larkinfo: unable to read folder\n"},
   };
   for (const auto& fault : faults) {
-    programrun::Outcome r = Larkinfo(fault.args);
+    Outcome r = Larkinfo(fault.args);
     EXPECT_EQ(r.status, 1) << fault.out;
     EXPECT_EQ(r.out.substr(0, fault.out.size()), fault.out);
   }

@@ -8,10 +8,11 @@
 
 #include <sstream>
 
-#include "format_testing.h"
-#include "pdb_testing.h"
+#include "testing/format_generator.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -56,7 +57,7 @@ TestPdb ThreeRecords() {
 }
 
 Bytes With32(Bytes b, size_t at, uint32_t v) {
-  StoreBig32(&b[at], v);
+  EncodeBig32(&b[at], v);
   return b;
 }
 
@@ -283,9 +284,9 @@ TEST(LarkinfoTest, ChecksHowTheFormatFitsEachRecord) {
 // Records made of the first n fields of a random format fit it exactly when
 // n covers the head and whole rounds of the group, and are short otherwise.
 TEST(LarkinfoTest, RandomRecordsFitWhenTheyEndWhereTheFormatDoes) {
-  formattesting::FormatGenerator generator(1504);
+  FormatGenerator generator(1504);
   for (int i = 0; i < 400; ++i) {
-    formattesting::GenFormat format = generator.Format();
+    GenFormat format = generator.Format();
     size_t fields = 0;
     TestPdb p;
     p.records = {{generator.Record(format, &fields)}};

@@ -3,7 +3,7 @@
 #include "info.h"
 
 int main(int argc, char** argv) {
-  const int status = RunLarkinfo(argc, argv, std::cout);
+  const int status = larkconv::RunLarkinfo(argc, argv, std::cout);
   std::cout.flush();
   return status;
 }

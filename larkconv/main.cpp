@@ -1,5 +1,5 @@
 #include "driver.h"
 
 int main(int argc, char** argv) {
-  return RunLarkconv(argc, argv);
+  return larkconv::RunLarkconv(argc, argv);
 }

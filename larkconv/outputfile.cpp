@@ -2,6 +2,8 @@
 
 #include <memory>
 
+namespace larkconv {
+
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;  // a write call per thousand 64-byte records
@@ -79,3 +81,5 @@ void OutputFile::Abandon() {
   temp.path.clear();
   inPlace = false;
 }
+
+}  // namespace larkconv

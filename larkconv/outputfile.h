@@ -6,6 +6,8 @@
 
 #include "filesys.h"
 
+namespace larkconv {
+
 /// A destination written so that a failed run never damages it: a new file
 /// beside it that replaces it only on Commit, or, for a destination that is a
 /// device, FIFO or terminal, the destination itself, written in place and
@@ -35,8 +37,10 @@ class OutputFile {
   void UseBuffer();
   bool CopyExisting();
 
-  filesys::TempFile temp;  // the new file, or the destination itself when inPlace
+  filesys::TempFile temp;          // the new file, or the destination itself when inPlace
   std::unique_ptr<char[]> buffer;  // the stream's buffer, outliving its close
-  std::string target;      // the file replaced on Commit
+  std::string target;              // the file replaced on Commit
   bool inPlace = false;
 };
+
+}  // namespace larkconv

@@ -12,6 +12,8 @@
 #include "filesys.h"
 #include "outputfile.h"
 
+namespace larkconv {
+
 namespace {
 
 constexpr uint16_t kAttrResourceDb = 0x0001;
@@ -23,54 +25,42 @@ constexpr uint32_t kSecondsFrom1904To1970 = 2082844800u;
 constexpr size_t kKeepBlock = 64 * 1024;
 constexpr size_t kStreamBlock = 64 * 1024;  // a PDB read from a pipe arrives in blocks of this
 
-uint16_t Big16At(const uint8_t* p) {
-  uint16_t value = 0;
-  GetBig16(p, p + 2, &value);
-  return value;
-}
-
-uint32_t Big32At(const uint8_t* p) {
-  uint32_t value = 0;
-  GetBig32(p, p + 4, &value);
-  return value;
-}
-
 // raw holds exactly kPdbHeaderSize bytes.
 PdbHeader DecodeHeader(const uint8_t* raw) {
   PdbHeader h;
   std::memcpy(h.name, raw, sizeof h.name);
-  h.attributes = Big16At(raw + 32);
-  h.version = Big16At(raw + 34);
-  h.creationDate = Big32At(raw + 36);
-  h.modificationDate = Big32At(raw + 40);
-  h.lastBackupDate = Big32At(raw + 44);
-  h.modificationNumber = Big32At(raw + 48);
-  h.appInfoID = Big32At(raw + 52);
-  h.sortInfoID = Big32At(raw + 56);
+  h.attributes = DecodeBig16(raw + 32);
+  h.version = DecodeBig16(raw + 34);
+  h.creationDate = DecodeBig32(raw + 36);
+  h.modificationDate = DecodeBig32(raw + 40);
+  h.lastBackupDate = DecodeBig32(raw + 44);
+  h.modificationNumber = DecodeBig32(raw + 48);
+  h.appInfoID = DecodeBig32(raw + 52);
+  h.sortInfoID = DecodeBig32(raw + 56);
   std::memcpy(h.type, raw + 60, sizeof h.type);
   std::memcpy(h.creator, raw + 64, sizeof h.creator);
-  h.uniqueIDSeed = Big32At(raw + 68);
-  h.nextRecordListID = Big32At(raw + 72);
-  h.numRecords = static_cast<int16_t>(Big16At(raw + 76));
+  h.uniqueIDSeed = DecodeBig32(raw + 68);
+  h.nextRecordListID = DecodeBig32(raw + 72);
+  h.numRecords = static_cast<int16_t>(DecodeBig16(raw + 76));
   return h;
 }
 
 // The mirror of DecodeHeader: raw has room for kPdbHeaderSize bytes.
 void EncodeHeader(const PdbHeader& h, uint8_t* raw) {
   std::memcpy(raw, h.name, sizeof h.name);
-  StoreBig16(raw + 32, h.attributes);
-  StoreBig16(raw + 34, h.version);
-  StoreBig32(raw + 36, h.creationDate);
-  StoreBig32(raw + 40, h.modificationDate);
-  StoreBig32(raw + 44, h.lastBackupDate);
-  StoreBig32(raw + 48, h.modificationNumber);
-  StoreBig32(raw + 52, h.appInfoID);
-  StoreBig32(raw + 56, h.sortInfoID);
+  EncodeBig16(raw + 32, h.attributes);
+  EncodeBig16(raw + 34, h.version);
+  EncodeBig32(raw + 36, h.creationDate);
+  EncodeBig32(raw + 40, h.modificationDate);
+  EncodeBig32(raw + 44, h.lastBackupDate);
+  EncodeBig32(raw + 48, h.modificationNumber);
+  EncodeBig32(raw + 52, h.appInfoID);
+  EncodeBig32(raw + 56, h.sortInfoID);
   std::memcpy(raw + 60, h.type, sizeof h.type);
   std::memcpy(raw + 64, h.creator, sizeof h.creator);
-  StoreBig32(raw + 68, h.uniqueIDSeed);
-  StoreBig32(raw + 72, h.nextRecordListID);
-  StoreBig16(raw + 76, static_cast<uint16_t>(h.numRecords));
+  EncodeBig32(raw + 68, h.uniqueIDSeed);
+  EncodeBig32(raw + 72, h.nextRecordListID);
+  EncodeBig16(raw + 76, static_cast<uint16_t>(h.numRecords));
 }
 
 // Copies at most max characters of text, stopping at its end or at a zero.
@@ -135,7 +125,7 @@ PdbRecord RecordFromEntry(const uint8_t* e, const uint8_t* bytes, int32_t length
 PdbResource ResourceFromEntry(const uint8_t* e, const uint8_t* bytes, int32_t length) {
   PdbResource res;
   res.type.assign(e, std::find(e, e + 4, uint8_t{0}));
-  res.id = static_cast<int16_t>(Big16At(e + 4));
+  res.id = static_cast<int16_t>(DecodeBig16(e + 4));
   res.length = length;
   res.bytes = bytes;
   return res;
@@ -164,6 +154,12 @@ bool PdbDatabase::Read(const std::string& path) {
   return true;
 }
 
+PdbHeader DecodePdbHeader(const uint8_t* file, size_t size) {
+  uint8_t raw[kPdbHeaderSize] = {};
+  if (size > 0) std::memcpy(raw, file, std::min<size_t>(size, kPdbHeaderSize));
+  return DecodeHeader(raw);
+}
+
 void PdbDatabase::ReadMemory(const uint8_t* bytes, size_t size) {
   Clear();
   std::unique_ptr<uint8_t[]> copy(new uint8_t[size]);
@@ -172,22 +168,20 @@ void PdbDatabase::ReadMemory(const uint8_t* bytes, size_t size) {
 }
 
 // Takes the image apart. Every count, offset and length is checked against
-// the file before use; a file they do not fit throws std::bad_alloc.
+// the file before use; a file they do not fit throws PdbCorruptError.
 void PdbDatabase::Parse(std::unique_ptr<uint8_t[]> file, size_t size) {
-  uint8_t raw[kPdbHeaderSize] = {};
-  std::memcpy(raw, file.get(), std::min<size_t>(size, kPdbHeaderSize));
-  PdbHeader read = DecodeHeader(raw);
+  PdbHeader read = DecodePdbHeader(file.get(), size);
   bool readResourceDb = (read.attributes & kAttrResourceDb) != 0;
-  if (read.numRecords < 0) throw std::bad_alloc();
+  if (read.numRecords < 0) throw PdbCorruptError();
 
   size_t n = static_cast<size_t>(read.numRecords);
   size_t entrySize = readResourceDb ? kResourceEntrySize : kRecordEntrySize;
   uint64_t listEnd = kPdbHeaderSize + n * entrySize;
-  if (n > 0 && listEnd > size) throw std::bad_alloc();
+  if (n > 0 && listEnd > size) throw PdbCorruptError();
 
   const uint8_t* base = file.get();
   auto entry = [&](size_t i) { return base + kPdbHeaderSize + i * entrySize; };
-  auto offsetOf = [&](size_t i) { return Big32At(entry(i) + (readResourceDb ? 6 : 0)); };
+  auto offsetOf = [&](size_t i) { return DecodeBig32(entry(i) + (readResourceDb ? 6 : 0)); };
   std::vector<PdbRecord> readRecords;
   std::vector<PdbResource> readResources;
   if (readResourceDb) {
@@ -198,8 +192,8 @@ void PdbDatabase::Parse(std::unique_ptr<uint8_t[]> file, size_t size) {
   for (size_t i = 0; i < n; ++i) {
     uint64_t start = offsetOf(i);
     uint64_t end = i + 1 < n ? offsetOf(i + 1) : size;
-    if (start > end || end > size) throw std::bad_alloc();
-    if (end - start > INT32_MAX) throw std::bad_alloc();
+    if (start > end || end > size) throw PdbCorruptError();
+    if (end - start > INT32_MAX) throw PdbCorruptError();
     int32_t length = static_cast<int32_t>(end - start);
     if (readResourceDb) {
       readResources.push_back(ResourceFromEntry(entry(i), base + start, length));
@@ -243,16 +237,16 @@ std::vector<uint8_t> PdbDatabase::Layout(uint32_t date, bool* fits) const {
     if (resourceDb) {
       const PdbResource& res = resources[i];
       CopyText(reinterpret_cast<char*>(entry), 4, res.type);
-      StoreBig16(entry + 4, static_cast<uint16_t>(res.id));
-      StoreBig32(entry + 6, static_cast<uint32_t>(offset));
+      EncodeBig16(entry + 4, static_cast<uint16_t>(res.id));
+      EncodeBig32(entry + 6, static_cast<uint32_t>(offset));
       offset += static_cast<uint32_t>(res.length);
       entry += kResourceEntrySize;
     } else {
       const PdbRecord& rec = records[i];
-      StoreBig32(entry, static_cast<uint32_t>(offset));
+      EncodeBig32(entry, static_cast<uint32_t>(offset));
       entry[4] = rec.attributes;
       entry[5] = static_cast<uint8_t>(rec.uniqueId >> 16);
-      StoreBig16(entry + 6, static_cast<uint16_t>(rec.uniqueId));
+      EncodeBig16(entry + 6, static_cast<uint16_t>(rec.uniqueId));
       offset += static_cast<uint32_t>(rec.length);
       entry += kRecordEntrySize;
     }
@@ -347,3 +341,5 @@ void PdbDatabase::SetCreatorType(const std::string& creator, const std::string& 
   CopyText(header.creator, sizeof header.creator, creator);
   CopyText(header.type, sizeof header.type, type);
 }
+
+}  // namespace larkconv

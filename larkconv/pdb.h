@@ -2,8 +2,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace larkconv {
 
 /// The 78-byte header of a PDB file, numbers in host order; name, type and
 /// creator are raw bytes. Filled by PdbDatabase::Read, written by Write.
@@ -24,12 +27,23 @@ struct PdbHeader {
   int16_t numRecords = 0;
 };
 
+/// Thrown by PdbDatabase::Read and ReadMemory for a file whose record count,
+/// offsets or lengths do not fit inside it; the driver reports "Internal error".
+class PdbCorruptError : public std::runtime_error {
+ public:
+  PdbCorruptError() : std::runtime_error("corrupt pdb file") {}
+};
+
 constexpr int kPdbHeaderSize = 78;
 constexpr int kPdbMaxRecords = 32767;
 
 // A PDB date (seconds since 1904-01-01 UTC, low 32 bits) for a time given in
 // seconds since 1970-01-01 UTC.
 uint32_t PalmDateFromUnix(int64_t unixSeconds);
+
+// The header of the size bytes of a PDB file at file, as the reader takes it:
+// the missing part of a short file reads as zero bytes.
+PdbHeader DecodePdbHeader(const uint8_t* file, size_t size);
 
 /// One record of a record database. Records handed out by the image point into
 /// buffers the image owns; a caller of AppendRecord keeps its own buffer.
@@ -57,10 +71,11 @@ class PdbDatabase {
   PdbDatabase& operator=(const PdbDatabase&) = delete;
 
   // False when the file cannot be opened or read. A file whose count, offsets
-  // or lengths do not fit inside it throws std::bad_alloc, before allocating.
+  // or lengths do not fit inside it throws PdbCorruptError, before allocating.
   bool Read(const std::string& path);
   // Reads the image from the bytes of a whole PDB file held in memory, as
-  // Read does from a file, keeping its own copy of them.
+  // Read does from a file, keeping its own copy of them. Product API: the
+  // shipped larkinfo reads files this way; the tests and fuzz targets too.
   void ReadMemory(const uint8_t* bytes, size_t size);
   // Writes a temporary file beside the destination and renames it over the
   // destination once every byte is written; false on any failure, in which
@@ -85,6 +100,8 @@ class PdbDatabase {
 
   const PdbHeader& Header() const { return header; }
   const std::vector<PdbResource>& Resources() const { return resources; }
+  // The copy-prevention and hidden flags of the file last read, which Write
+  // puts back. Only the tests and fuzz targets read them here.
   bool CopyPrevention() const { return copyPrevention; }
   bool Hidden() const { return hidden; }
   // The AppInfo and SortInfo blocks kept from the file last read; empty when
@@ -109,3 +126,5 @@ class PdbDatabase {
   bool hidden = false;
   PdbHeader header;
 };
+
+}  // namespace larkconv

@@ -9,54 +9,28 @@
 // the file here is measured: none may be sized from what the file claims.
 // larkinfo goes through every file too, as a program and in this process.
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
 #include <random>
 
-#include "fault_testing.h"
 #include "info.h"
 #include "pdb.h"
+#include "testing/allocations.h"
+#include "testing/child_runs.h"
+#include "testing/pdb_builder.h"
 
-using namespace faulttesting;
-
-// The largest single request to operator new while measuring is on.
-namespace {
-std::atomic<bool> measuring{false};
-std::atomic<size_t> largestAllocation{0};
-}  // namespace
-
-// GCC takes the free() below for a mismatch once it inlines these into a
-// new/delete pair, though both sides are the replacements here.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(size_t size) {
-  if (measuring && size > largestAllocation) largestAllocation = size;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](size_t size) {
-  return operator new(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-  std::free(p);
-}
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 
-constexpr rlim_t kAddressSpace = rlim_t{512} << 20;
+constexpr int64_t kAddressSpace = int64_t{512} << 20;
 constexpr uint8_t kAppended = 7;
 
 /// One damaged file and how it came about.
@@ -65,7 +39,7 @@ struct Corrupt {
   Bytes bytes;
 };
 
-/// How a file must read: fail (std::bad_alloc, "Internal error"), or give a
+/// How a file must read: fail (PdbCorruptError, "Internal error"), or give a
 /// resource database, or these records.
 struct Expected {
   bool readFails = false;
@@ -100,20 +74,17 @@ Expected Model(const Bytes& file) {
 Expected ReadHere(const Bytes& file, size_t* largest) {
   Expected read;
   PdbDatabase db;
-  largestAllocation = 0;
-  measuring = true;
-  try {
-    db.ReadMemory(file.data(), file.size());
-  } catch (const std::bad_alloc&) {
-    read.readFails = true;
+  {
+    AllocationWatch watch;
+    try {
+      db.ReadMemory(file.data(), file.size());
+    } catch (const PdbCorruptError&) {
+      read.readFails = true;
+    }
+    *largest = watch.Largest();
   }
-  measuring = false;
-  *largest = largestAllocation;
   read.resourceDb = !read.readFails && db.IsResourceDb();
-  for (int32_t i = 0; !read.readFails && !read.resourceDb && i < db.RecordCount(); ++i) {
-    const PdbRecord* rec = db.RecordAt(static_cast<uint32_t>(i));
-    read.records.emplace_back(rec->bytes, rec->bytes + rec->length);
-  }
+  if (!read.readFails && !read.resourceDb) read.records = RecordsOf(db);
   return read;
 }
 
@@ -131,12 +102,12 @@ Bytes BaseResourceDatabase() {
 }
 
 Bytes With32(Bytes b, size_t at, uint32_t v) {
-  if (at + 4 <= b.size()) StoreBig32(&b[at], v);
+  if (at + 4 <= b.size()) EncodeBig32(&b[at], v);
   return b;
 }
 
 Bytes With16(Bytes b, size_t at, uint16_t v) {
-  if (at + 2 <= b.size()) StoreBig16(&b[at], v);
+  if (at + 2 <= b.size()) EncodeBig16(&b[at], v);
   return b;
 }
 
@@ -172,19 +143,17 @@ class CorruptPdbTest : public ::testing::Test {
     InfoOptions everything;
     everything.list = everything.dump = everything.check = true;
     everything.format = "(b)";
-    largestAllocation = 0;
-    measuring = true;
+    AllocationWatch watch;
     const int status = InspectPdb(file.data(), file.size(), everything, out);
     const int headerStatus = InspectPdb(file.data(), file.size(), InfoOptions(), out);
-    measuring = false;
-    EXPECT_LE(largestAllocation, 8 * file.size() + 4096) << "larkinfo sized an allocation";
+    EXPECT_LE(watch.Largest(), 8 * file.size() + 4096) << "larkinfo sized an allocation";
     EXPECT_EQ(status, expected.readFails || expected.resourceDb ? 1 : 0);
     EXPECT_EQ(headerStatus, expected.readFails ? 1 : 0);
 
     WriteFileBytes(dir / "info.pdb", file);
-    Limits limits;
+    RunOptions limits;
     limits.addressSpace = kAddressSpace;
-    Ending r = RunProgram(LARKINFO_EXE, dir.Path(), {"-l", "-x", "info.pdb"}, limits);
+    Outcome r = RunLarkinfo(dir.Path(), {"-l", "-x", "info.pdb"}, limits);
     fs::remove(dir / "info.pdb");
     EXPECT_EQ(r.signal, 0) << "larkinfo killed by signal " << r.signal;
     EXPECT_EQ(r.status, expected.readFails ? 1 : 0) << r.out;
@@ -197,7 +166,7 @@ class CorruptPdbTest : public ::testing::Test {
 
   void CheckAsSource(const Bytes& file, const Expected& expected) {
     WriteFileBytes(dir / "src.pdb", file);
-    Ending r = Run({"-pdb", "b(b)", "src.pdb", "out.csv"});
+    Outcome r = Run({"-pdb", "b(b)", "src.pdb", "out.csv"});
     if (expected.readFails || expected.resourceDb) {
       EXPECT_EQ(r.out, expected.readFails ? "Internal error\n"
                                           : "ZelError: source pdb cannot be a resource database\n");
@@ -216,7 +185,7 @@ class CorruptPdbTest : public ::testing::Test {
   void CheckAsDestination(const Bytes& file, const Expected& expected) {
     WriteFileBytes(dir / "dest.pdb", file);
     WriteFileText(dir / "in.csv", std::to_string(kAppended) + "\n");
-    Ending r = Run({"-csv", "-a", "b", "in.csv", "dest.pdb"});
+    Outcome r = Run({"-csv", "-a", "b", "in.csv", "dest.pdb"});
     EXPECT_EQ(dir.Names(), (Names{"dest.pdb", "in.csv"}));
     Bytes left = ReadFileBytes(dir / "dest.pdb");
     fs::remove(dir / "dest.pdb");
@@ -241,16 +210,16 @@ class CorruptPdbTest : public ::testing::Test {
     }
   }
 
-  Ending Run(const std::vector<std::string>& args) {
-    Limits limits;
+  Outcome Run(const std::vector<std::string>& args) {
+    RunOptions limits;
     limits.addressSpace = kAddressSpace;
-    Ending r = RunLarkconv(dir.Path(), args, limits);
+    Outcome r = RunLarkconv(dir.Path(), args, limits);
     EXPECT_EQ(r.signal, 0) << "killed by signal " << r.signal;
     return r;
   }
 
   using Names = std::vector<std::string>;
-  MemoryScratchDir dir;
+  ScratchDir dir{ScratchDir::kInMemory};
 };
 
 TEST_F(CorruptPdbTest, TruncatedAnywhere) {

@@ -5,9 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "pdb.h"
-#include "pdb_testing.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 

@@ -5,32 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <new>
 
 #include "ZelError.h"
-#include "pdb_testing.h"
+#include "testing/allocations.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
-
-// The largest single allocation since the last reset, to show that a faulty
-// file never makes the reader allocate what its offsets claim.
-static size_t largestAllocation = 0;
-
-// GCC takes the malloc/free pair below for a mismatch once it inlines them.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(size_t size) {
-  if (size > largestAllocation) largestAllocation = size;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-  std::free(p);
-}
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -235,7 +216,7 @@ TEST_F(PdbTest, FailedOpenEmptiesTheImageButKeepsTheHeader) {
   EXPECT_FALSE(db.Read(dir.Path().string()));  // a directory cannot be read as a file
 }
 
-// Faulty files: each must throw std::bad_alloc, without allocating more than
+// Faulty files: each must throw PdbCorruptError, without allocating more than
 // the file's own size.
 TEST_F(PdbTest, CountsAndOffsetsThatDoNotFitTheFileFailTheRead) {
   TestPdb p;
@@ -259,22 +240,22 @@ TEST_F(PdbTest, CountsAndOffsetsThatDoNotFitTheFileFailTheRead) {
   for (const Case& c : cases) {
     Bytes bad = good;
     if (c.width == 2) {
-      StoreBig16(bad.data() + c.at, static_cast<uint16_t>(c.value));
+      EncodeBig16(bad.data() + c.at, static_cast<uint16_t>(c.value));
     } else {
-      StoreBig32(bad.data() + c.at, c.value);
+      EncodeBig32(bad.data() + c.at, c.value);
     }
     WriteFileBytes(dir / "bad.pdb", bad);
-    largestAllocation = 0;
-    EXPECT_THROW(db.Read(File("bad.pdb")), std::bad_alloc) << c.what;
-    EXPECT_LT(largestAllocation, 4096u) << c.what;
+    AllocationWatch watch;
+    EXPECT_THROW(db.Read(File("bad.pdb")), PdbCorruptError) << c.what;
+    EXPECT_LT(watch.Largest(), 4096u) << c.what;
     EXPECT_EQ(db.RecordCount(), 0) << c.what;
   }
   // A resource entry list is 10 bytes an entry: 3 entries run past 102 bytes.
   Bytes resources = BuildResourcePdb(TestPdb(), {{"a", 1, Seq(4)}, {"b", 2, Seq(4)}});
   resources.resize(102);
-  StoreBig16(resources.data() + 76, 3);
+  EncodeBig16(resources.data() + 76, 3);
   WriteFileBytes(dir / "bad.pdb", resources);
-  EXPECT_THROW(db.Read(File("bad.pdb")), std::bad_alloc);
+  EXPECT_THROW(db.Read(File("bad.pdb")), PdbCorruptError);
 }
 
 TEST_F(PdbTest, ResourceDatabasesAreReadAndWrittenWithTheirEntries) {

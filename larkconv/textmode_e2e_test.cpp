@@ -5,10 +5,11 @@
 #include <gtest/gtest.h>
 
 #include "pdb.h"
-#include "pdb_testing.h"
-#include "program_run.h"
+#include "testing/child_runs.h"
+#include "testing/pdb_builder.h"
 
-using namespace pdbtesting;
+using namespace larkconv;
+using namespace larkconv_testing;
 
 namespace {
 
@@ -26,8 +27,8 @@ void WriteDatabase(const fs::path& path, const std::vector<Bytes>& records) {
   WriteFileBytes(path, BuildPdb(pdb));
 }
 
-programrun::Outcome Larkconv(const ScratchDir& dir, const std::vector<std::string>& args) {
-  return programrun::Run(LARKCONV_EXE, dir.Path(), args);
+Outcome Larkconv(const ScratchDir& dir, const std::vector<std::string>& args) {
+  return RunLarkconv(dir.Path(), args);
 }
 
 TEST(TextMode, CsvLinesEndAsThePlatformWritesTextAndConvertBack) {
@@ -36,10 +37,10 @@ TEST(TextMode, CsvLinesEndAsThePlatformWritesTextAndConvertBack) {
                                       Record({0x12, 0x34}, "say \"four\"")};
   WriteDatabase(dir / "in.pdb", records);
 
-  programrun::Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
+  Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.status, 0);
-  const std::string end = programrun::kTextLineEnd;
+  const std::string end = process_testing::kTextLineEnd;
   const std::string lines =
       "\"1\",\"one\"" + end + "\"-2\",\"two, three\"" + end + "\"4660\",\"say \"\"four\"\"\"" + end;
   EXPECT_EQ(ReadFileText(dir / "out.csv"), lines);
@@ -61,9 +62,9 @@ TEST(TextMode, LineFeedsInTextSpanLinesAndConvertBack) {
   ScratchDir dir;
   const std::vector<Bytes> records = {Record({0, 1}, "title\nbody\n"), Record({0, 2}, "\n")};
   WriteDatabase(dir / "in.pdb", records);
-  programrun::Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
+  Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
   EXPECT_EQ(run.status, 0);
-  const std::string end = programrun::kTextLineEnd;
+  const std::string end = process_testing::kTextLineEnd;
   EXPECT_EQ(ReadFileText(dir / "out.csv"),
             "\"1\",\"title" + end + "body" + end + "\"" + end + "\"2\",\"" + end + "\"" + end);
   run = Larkconv(dir, {"-csv", "-c", "Test", "i2sz", "out.csv", "back.pdb"});
@@ -73,14 +74,16 @@ TEST(TextMode, LineFeedsInTextSpanLinesAndConvertBack) {
 
 // The platform's null device is written in place: it stays a device.
 TEST(TextMode, NullDeviceIsWrittenInPlace) {
-  if (!programrun::kNullDevice) GTEST_SKIP() << "tests make their own device node here";
+  if (!process_testing::kNullDevice) GTEST_SKIP() << "tests make their own device node here";
   ScratchDir dir;
   WriteDatabase(dir / "in.pdb", {Record({0, 1}, "one")});
   WriteFileText(dir / "in.csv", "\"1\",\"one\"\n");
   for (const char* append : {"-r0-", "-a"}) {
-    EXPECT_EQ(Larkconv(dir, {"-pdb", append, "i2sz", "in.pdb", programrun::kNullDevice}).status, 0);
-    EXPECT_EQ(Larkconv(dir, {"-csv", "-c", "Test", "i2sz", "in.csv", programrun::kNullDevice}).out,
-              "");
+    EXPECT_EQ(
+        Larkconv(dir, {"-pdb", append, "i2sz", "in.pdb", process_testing::kNullDevice}).status, 0);
+    EXPECT_EQ(
+        Larkconv(dir, {"-csv", "-c", "Test", "i2sz", "in.csv", process_testing::kNullDevice}).out,
+        "");
   }
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.csv", "in.pdb"}));
 }
@@ -96,7 +99,7 @@ TEST(TextMode, ControlBytesInTextConvertBack) {
                                       Record({0, 4}, "after")};
   WriteDatabase(dir / "in.pdb", records);
 
-  programrun::Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
+  Outcome run = Larkconv(dir, {"-pdb", "i2sz", "in.pdb", "out.csv"});
   EXPECT_EQ(run.status, 0);
   run = Larkconv(dir, {"-csv", "-c", "Test", "i2sz", "out.csv", "back.pdb"});
   EXPECT_EQ(run.out, "");

@@ -3,13 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "testing/emulator_substitute.h"
+#include "testing/process.h"
 
 namespace {
 
@@ -22,24 +21,16 @@ struct HostRun {
   std::string err;
 };
 
-// Read in text mode, so that a line ends in "\n" whatever the platform writes.
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
+// Runs gantry-host with the blank-separated arguments.
 HostRun RunHost(const std::string& arguments) {
-  const std::string out = "gantry_host_test.out", err = "gantry_host_test.err";
-  std::string command = std::string(GANTRY_HOST_EXE) + " " + arguments + " >" + out + " 2>" + err;
-  HostRun run;
-  run.status = std::system(command.c_str());
-  run.out = ReadFile(out);
-  run.err = ReadFile(err);
-  std::remove(out.c_str());
-  std::remove(err.c_str());
-  return run;
+  std::vector<std::string> args;
+  std::istringstream words(arguments);
+  for (std::string word; words >> word;)
+    args.push_back(word);
+  process_testing::Options options;
+  options.collectErr = true;
+  const process_testing::Outcome o = process_testing::Run(GANTRY_HOST_EXE, "", args, options);
+  return HostRun{o.status, o.out, o.err};
 }
 
 void ExpectCalled(const HostRun& run, const std::string& printed) {

@@ -31,7 +31,8 @@ endif()
 
 add_library(gantry_empty_library SHARED testing/empty_library.cpp)
 add_executable(gantry_host_test host/host_test.cpp)
-target_link_libraries(gantry_host_test PRIVATE gantry_substitute GTest::gtest GTest::gtest_main)
+target_link_libraries(gantry_host_test PRIVATE gantry_substitute process_testing GTest::gtest
+                      GTest::gtest_main)
 target_compile_definitions(gantry_host_test PRIVATE
   GANTRY_HOST_EXE="$<TARGET_FILE:gantry-host>" GANTRY_LIBRARY="$<TARGET_FILE:gantry>"
   GANTRY_EMPTY_LIBRARY="$<TARGET_FILE:gantry_empty_library>")

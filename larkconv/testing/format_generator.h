@@ -1,6 +1,6 @@
 #pragma once
 
-// Test helper: random format strings with records that fit them, for the
+// Test support: random format strings with records that fit them, for the
 // round-trip property (record -> CSV row -> record gives the same bytes).
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace formattesting {
+namespace larkconv_testing {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -158,4 +158,4 @@ class FormatGenerator {
   std::mt19937 rng;
 };
 
-}  // namespace formattesting
+}  // namespace larkconv_testing
