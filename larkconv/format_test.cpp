@@ -13,12 +13,14 @@ using namespace larkconv_testing;
 
 namespace {
 
-// The first fields of format as "I4 C1 F4 S0 ...", then "end" when the format
-// ends, "..." when there are more, or "!message" when it throws.
-std::string Describe(const std::string& format, int most = 8) {
+// The first fields a reader made by make gives, as "I4 C1 F4 S0 ...", then
+// "end" when they end, "..." when there are more, or "!message" when making
+// or reading throws.
+template <typename MakeReader>
+std::string DescribeFields(MakeReader make, int most) {
   std::string out;
   try {
-    RecordFormat fields(format);
+    auto fields = make();
     FieldKind kind;
     int32_t size;
     for (int i = 0; i < most; ++i) {
@@ -31,23 +33,16 @@ std::string Describe(const std::string& format, int most = 8) {
   }
 }
 
+// The first fields of format, read by a RecordFormat.
+std::string Describe(const std::string& format, int most = 8) {
+  return DescribeFields([&format] { return RecordFormat(format); }, most);
+}
+
 const char* const kInvalid = "!invalid format string";
 
 // As Describe, for the fields a FieldCursor takes from parsed.
 std::string DescribeParsed(ParsedFormat& parsed, int most) {
-  std::string out;
-  try {
-    FieldCursor fields(parsed);
-    FieldKind kind;
-    int32_t size;
-    for (int i = 0; i < most; ++i) {
-      if (!fields.NextField(&kind, &size)) return out + "end";
-      out += "ICFS"[static_cast<int>(kind)] + std::to_string(size) + " ";
-    }
-    return out + "...";
-  } catch (const ZelError& error) {
-    return out + "!" + error.Message();
-  }
+  return DescribeFields([&parsed] { return FieldCursor(parsed); }, most);
 }
 
 TEST(RecordFormat, ItemsAndSizes) {
