@@ -45,7 +45,8 @@ inline std::vector<std::string> TempFilesIn(const fs::path& dir) {
 // The size of the new file the running process id is writing in dir, named or
 // unnamed (the link under /proc of an unnamed one reads "dir/#inode
 // (deleted)"), or -1 when it has none open or the system has no /proc.
-inline int64_t NewFileSizeOf(int64_t id, const fs::path& dir) {
+// *unnamed tells which.
+inline int64_t NewFileSizeOf(int64_t id, const fs::path& dir, bool* unnamed) {
   const std::string prefix = fs::canonical(dir).string() + "/";
   std::error_code ec;
   for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(id) + "/fd", ec)) {
@@ -53,6 +54,7 @@ inline int64_t NewFileSizeOf(int64_t id, const fs::path& dir) {
     if (ec || target.rfind(prefix, 0) != 0) continue;
     const std::string name = target.substr(prefix.size());
     if (name.rfind(".larkconv-", 0) != 0 && name.rfind("#", 0) != 0) continue;
+    *unnamed = name[0] == '#';
     struct stat st;
     if (stat(fd.path().string().c_str(), &st) == 0) return static_cast<int64_t>(st.st_size);
   }
