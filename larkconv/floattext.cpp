@@ -2,108 +2,138 @@
 
 #include <charconv>
 #include <cstring>
+#include <string_view>
 
 namespace larkconv {
 
 namespace {
 
-/// The exact decimal value of a finite single-precision magnitude m * 2^e, as
-/// a big number in base 10^9 limbs, least significant first. Used by FormatFloat.
-class ExactDecimal {
+/// An unsigned integer of up to 224 bits in 32-bit limbs, least significant
+/// first: a float's magnitude scaled exactly by a power of ten, for FormatFloat.
+class WideInt {
  public:
-  ExactDecimal(uint32_t m, int e) {
-    limbs[0] = m % kBase;
-    limbs[1] = m / kBase;
-    count = limbs[1] ? 2 : 1;
-    if (e >= 0) {
-      for (; e >= 30; e -= 30)
-        Multiply(1u << 30);
-      Multiply(1u << e);
-    } else {
-      fractionDigits = -e;  // m * 2^e = m * 5^-e / 10^-e
-      for (; e <= -13; e += 13)
-        Multiply(1220703125u);  // 5^13
-      uint32_t factor = 1;
-      for (; e < 0; ++e)
-        factor *= 5;
-      Multiply(factor);
+  explicit WideInt(uint32_t value) { limbs[0] = value; }
+
+  void ShiftLeft(int bits) {
+    const int whole = bits / 32, part = bits % 32;
+    for (int i = kLimbs - 1; i >= 0; --i) {
+      const uint64_t high = i >= whole ? limbs[i - whole] : 0u;
+      const uint64_t low = i > whole ? limbs[i - whole - 1] : 0u;
+      limbs[i] = static_cast<uint32_t>(((high << 32 | low) << part) >> 32);
     }
   }
-
-  // Writes the leading significant digits (at least 19, unless the value has
-  // fewer; at most kMaxDigits), returns their number and sets exponent so that
-  // the value is 0.digits... * 10^exponent.
-  int LeadingDigits(char* out, int* exponent) const {
-    char* p = out;
-    uint32_t top = limbs[count - 1];
-    char reversed[10];
-    int n = 0;
-    do {
-      reversed[n++] = static_cast<char>('0' + top % 10);
-      top /= 10;
-    } while (top != 0);
-    const int allDigits = n + 9 * (count - 1);
-    while (n > 0)
-      *p++ = reversed[--n];
-    for (int i = count - 2; i >= 0 && i >= count - 3; --i) {
-      uint32_t limb = limbs[i];
-      for (int d = 8; d >= 0; --d) {
-        p[d] = static_cast<char>('0' + limb % 10);
-        limb /= 10;
-      }
-      p += 9;
-    }
-    *exponent = allDigits - fractionDigits;
-    return static_cast<int>(p - out);
-  }
-
-  static constexpr int kMaxDigits = 3 * 9;
-
- private:
-  static constexpr uint32_t kBase = 1000000000u;
 
   void Multiply(uint32_t factor) {
     uint64_t carry = 0;
-    for (int i = 0; i < count; ++i) {
-      const uint64_t product = static_cast<uint64_t>(limbs[i]) * factor + carry;
-      limbs[i] = static_cast<uint32_t>(product % kBase);
-      carry = product / kBase;
-    }
-    while (carry != 0) {
-      limbs[count++] = static_cast<uint32_t>(carry % kBase);
-      carry /= kBase;
+    for (uint32_t& limb : limbs) {
+      const uint64_t product = static_cast<uint64_t>(limb) * factor + carry;
+      limb = static_cast<uint32_t>(product);
+      carry = product >> 32;
     }
   }
 
-  uint32_t limbs[16] = {};
-  int count = 0;
-  int fractionDigits = 0;
+  // Divides by divisor, dropping the remainder.
+  void Divide(uint32_t divisor) {
+    uint64_t rest = 0;
+    for (int i = kLimbs - 1; i >= 0; --i) {
+      const uint64_t current = rest << 32 | limbs[i];
+      limbs[i] = static_cast<uint32_t>(current / divisor);
+      rest = current % divisor;
+    }
+  }
+
+  // The value shifted right by start bits; it must then fit in 64 bits.
+  uint64_t BitsFrom(int start) const {
+    const int at = start / 32, part = start % 32;
+    auto limbAt = [&](int i) -> uint64_t { return at + i < kLimbs ? limbs[at + i] : 0u; };
+    const uint64_t low = limbAt(0) | limbAt(1) << 32;
+    return part == 0 ? low : low >> part | limbAt(2) << (64 - part);
+  }
+
+ private:
+  // 2^24 * 5^62, the largest value scaled, is below 2^168; 2^24 * 2^104 below 2^128.
+  static constexpr int kLimbs = 6;
+  uint32_t limbs[kLimbs] = {};
 };
 
-// Adds one to the decimal digit string digits[0..n-1], half-up rounding's
-// carry. Returns true when it carried out of the first digit (all were 9);
-// the digits are then 1 followed by zeros.
-bool IncrementDigits(char* digits, int n) {
-  for (int i = n - 1; i >= 0; --i) {
-    if (digits[i] != '9') {
-      ++digits[i];
-      return false;
+// floor(m * 2^e * 10^scale), exactly, for a result below 2^64. A negative
+// scale only comes with a whole-number magnitude (e > 0).
+uint64_t ScaledFloor(uint32_t m, int e, int scale) {
+  WideInt value(m);
+  if (scale >= 0) {
+    for (int left = scale; left > 0; left -= 13) {
+      uint32_t factor = 1;
+      for (int i = 0; i < left && i < 13; ++i)
+        factor *= 5;
+      value.Multiply(factor);
     }
-    digits[i] = '0';
+    const int twos = e + scale;  // 10^scale = 5^scale * 2^scale
+    if (twos < 0) return value.BitsFrom(-twos);
+    value.ShiftLeft(twos);
+    return value.BitsFrom(0);
   }
-  digits[0] = '1';
-  return true;
+  value.ShiftLeft(e);
+  for (int left = -scale; left > 0; left -= 9) {
+    uint32_t divisor = 1;
+    for (int i = 0; i < left && i < 9; ++i)
+      divisor *= 10;
+    value.Divide(divisor);
+  }
+  return value.BitsFrom(0);
 }
 
-// Rounds digits[0..count-1] half up to keep digits, padding with zeros; the
-// decimal exponent rises by one when the rounding carries out of the first digit.
-void RoundHalfUp(char* digits, int count, int keep, int* exponent) {
-  if (count > keep && digits[keep] >= '5' && IncrementDigits(digits, keep)) ++*exponent;
-  for (int i = count; i < keep; ++i)
-    digits[i] = '0';
+// floor(b * log10(2)) for the binary exponents of floats.
+int FloorLog10Pow2(int b) {
+  const int scaled = b * 78913;  // log10(2) * 2^18, rounded down
+  return scaled >= 0 ? scaled / (1 << 18) : -((-scaled + (1 << 18) - 1) / (1 << 18));
 }
 
-std::string SpecialText(uint32_t bits) {
+int BitLength(uint32_t m) {
+  int n = 0;
+  for (; m != 0; m >>= 1)
+    ++n;
+  return n;
+}
+
+constexpr uint64_t kTen7 = 10000000u;
+constexpr uint64_t kTen10 = 10000000000u;
+constexpr uint64_t kTen16 = 10000000000000000u;
+constexpr uint64_t kTen17 = 100000000000000000u;
+
+/// The decimal digits a float's text shows: the magnitude rounded half up to
+/// 17 significant digits, and that rounded half up again to the 10 shown.
+struct ShownDigits {
+  uint64_t digits = 0;  // the 10 significant digits as one number; 0 for zero
+  int exponent = 0;     // the value is 0.digits * 10^exponent
+  bool exponentForm = false;
+};
+
+ShownDigits ShowMagnitude(uint32_t m, int e) {
+  ShownDigits shown;
+  if (m == 0) return shown;
+  // The decimal exponent of the magnitude, or one less; the first 18 digits.
+  int decimal = FloorLog10Pow2(e + BitLength(m) - 1);
+  uint64_t first18 = ScaledFloor(m, e, 17 - decimal);
+  if (first18 >= 10 * kTen17) {
+    first18 /= 10;
+    ++decimal;
+  }
+  shown.exponent = decimal + 1;
+  uint64_t first17 = (first18 + 5) / 10;
+  if (first17 == kTen17) {
+    first17 = kTen16;
+    ++shown.exponent;
+  }
+  shown.exponentForm = shown.exponent < 0 || shown.exponent > 10;
+  shown.digits = (first17 + kTen7 / 2) / kTen7;
+  if (shown.digits == kTen10) {
+    shown.digits = kTen10 / 10;
+    ++shown.exponent;
+  }
+  return shown;
+}
+
+const char* SpecialText(uint32_t bits) {
   const bool negative = (bits & 0x80000000u) != 0;
   if ((bits & 0x007FFFFFu) == 0) return negative ? "-1.#INF" : "1.#INF";
   bits |= 0x00400000u;  // a signalling NaN is made quiet
@@ -120,48 +150,54 @@ size_t TrimFractionZeros(const char* text, size_t end) {
 
 }  // namespace
 
-std::string FormatFloat(uint32_t bits) {
-  if ((bits & 0x7F800000u) == 0x7F800000u) return SpecialText(bits);
+size_t FormatFloat(uint32_t bits, char* text) {
+  if ((bits & 0x7F800000u) == 0x7F800000u) {
+    const char* special = SpecialText(bits);
+    const size_t length = std::strlen(special);
+    std::memcpy(text, special, length);
+    return length;
+  }
   const uint32_t field = (bits >> 23) & 0xFFu;
   const uint32_t fraction = bits & 0x007FFFFFu;
   const uint32_t m = field == 0 ? fraction : (fraction | 0x00800000u);
   const int e = field == 0 ? -149 : static_cast<int>(field) - 150;
+  const ShownDigits shown = ShowMagnitude(m, e);
+  char digits[10];
+  uint64_t rest = shown.digits;
+  for (int i = 9; i >= 0; --i, rest /= 10)
+    digits[i] = static_cast<char>('0' + rest % 10);
 
-  char digits[ExactDecimal::kMaxDigits];
-  int exponent = 0;
-  int count = 0;
-  if (m != 0) count = ExactDecimal(m, e).LeadingDigits(digits, &exponent);
-  RoundHalfUp(digits, count, 17, &exponent);
-  const bool exponentForm = exponent < 0 || exponent > 10;
-  RoundHalfUp(digits, 17, 10, &exponent);
-
-  char text[32];
   size_t n = 0;
   if (bits & 0x80000000u) text[n++] = '-';
-  if (exponentForm) {
+  if (shown.exponentForm) {
     text[n++] = digits[0];
     text[n++] = '.';
     std::memcpy(text + n, digits + 1, 9);
     n = TrimFractionZeros(text, n + 9);
-    const int shown = exponent - 1;
-    const int magnitude = shown < 0 ? -shown : shown;
+    const int power = shown.exponent - 1;
+    const int magnitude = power < 0 ? -power : power;
     text[n++] = 'e';
-    text[n++] = shown < 0 ? '-' : '+';
+    text[n++] = power < 0 ? '-' : '+';
     text[n++] = static_cast<char>('0' + magnitude / 100);
     text[n++] = static_cast<char>('0' + magnitude / 10 % 10);
     text[n++] = static_cast<char>('0' + magnitude % 10);
-    return std::string(text, n);
+    return n;
   }
-  if (exponent == 0) text[n++] = '0';
-  for (int i = 0; i < exponent; ++i)
+  if (shown.exponent == 0) text[n++] = '0';
+  for (int i = 0; i < shown.exponent; ++i)
     text[n++] = i < 10 ? digits[i] : '0';
-  if (exponent < 10) {
+  if (shown.exponent < 10) {
     text[n++] = '.';
-    for (int i = exponent; i < 10; ++i)
+    for (int i = shown.exponent; i < 10; ++i)
       text[n++] = digits[i];
     n = TrimFractionZeros(text, n);
   }
-  return std::string(text, n);
+  return n;
+}
+
+std::string FormatFloat(uint32_t bits) {
+  char text[kFloatTextMax];
+  return std::string(text, FormatFloat(bits, text));
 }
 
 namespace {
@@ -280,7 +316,7 @@ uint32_t DoubleToFloatBits(double value) {
 
 // The bits of the special texts FormatFloat writes ("1.#INF", "-1.#QNAN", ...)
 // when text, after white space and a sign, begins with one; false otherwise.
-bool ParseSpecialText(const std::string& text, uint32_t* bits) {
+bool ParseSpecialText(std::string_view text, uint32_t* bits) {
   size_t i = 0;
   while (i < text.size() && IsSpace(text[i]))
     ++i;
@@ -306,11 +342,30 @@ bool ParseSpecialText(const std::string& text, uint32_t* bits) {
   return false;
 }
 
-}  // namespace
+// The common case read by from_chars alone: after white space and a sign,
+// digits with an optional point and "e" exponent, in the range of doubles.
+// False for anything else (a "d" exponent, out of range, no number), which
+// the full reading then takes.
+bool ParsePlainNumber(std::string_view text, uint32_t* bits) {
+  size_t i = 0;
+  while (i < text.size() && IsSpace(text[i]))
+    ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const size_t digit = i < text.size() && text[i] == '.' ? i + 1 : i;
+  if (digit >= text.size() || !IsDecimalDigit(text[digit])) return false;
+  double value = 0;
+  const auto result = std::from_chars(text.data() + i, text.data() + text.size(), value);
+  if (result.ec != std::errc()) return false;
+  if (result.ptr != text.data() + text.size() && (*result.ptr == 'd' || *result.ptr == 'D'))
+    return false;
+  *bits = (negative ? 0x80000000u : 0) | DoubleToFloatBits(value);
+  return true;
+}
 
-uint32_t ParseFloatBits(const std::string& text) {
-  uint32_t special = 0;
-  if (ParseSpecialText(text, &special)) return special;
+// Everything ParsePlainNumber leaves: exponents written with "d", magnitudes
+// beyond doubles, texts that are no number.
+uint32_t ParseAnyNumber(const std::string& text) {
   const DecimalText number = ScanNumber(text);
   if (!number.found) return 0;
   const uint32_t sign = number.negative ? 0x80000000u : 0;
@@ -328,6 +383,19 @@ uint32_t ParseFloatBits(const std::string& text) {
     return magnitude > 0 ? sign | 0x7F800000u : sign;
   }
   return sign | DoubleToFloatBits(value);
+}
+
+}  // namespace
+
+uint32_t ParseFloatBits(const char* text, size_t length) {
+  const std::string_view view(text, length);
+  uint32_t bits = 0;
+  if (ParseSpecialText(view, &bits) || ParsePlainNumber(view, &bits)) return bits;
+  return ParseAnyNumber(std::string(view));
+}
+
+uint32_t ParseFloatBits(const std::string& text) {
+  return ParseFloatBits(text.data(), text.size());
 }
 
 }  // namespace larkconv

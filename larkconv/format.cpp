@@ -135,7 +135,8 @@ inline void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size
     case FieldKind::Float: {
       uint32_t bits = 0;
       GetBig32(p, limit, &bits);
-      csv.AppendText(FormatFloat(bits));
+      char shown[kFloatTextMax];
+      csv.AppendText(shown, FormatFloat(bits, shown));
       return;
     }
     case FieldKind::String:
