@@ -51,6 +51,10 @@ bool AdoptPermissions(const TempFile& temp, const std::string& dest);
 // Lines written to stream from now on end the platform's text way.
 void UseTextMode(FILE* stream);
 
+// Flushes the stream's buffers and lets the system start putting the data on
+// disk without waiting for it, where the platform can; otherwise nothing.
+void StartWriteBack(FILE* stream);
+
 // Flushes the stream's buffers and asks the system to put its data on disk.
 bool FlushToDisk(FILE* stream);
 

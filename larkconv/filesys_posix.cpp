@@ -125,6 +125,14 @@ bool AdoptPermissions(const TempFile& temp, const std::string& dest) {
 
 void UseTextMode(FILE*) {}
 
+void StartWriteBack(FILE* stream) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  if (std::fflush(stream) == 0) sync_file_range(fileno(stream), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)stream;
+#endif
+}
+
 bool FlushToDisk(FILE* stream) {
   return std::fflush(stream) == 0 && fsync(fileno(stream)) == 0;
 }

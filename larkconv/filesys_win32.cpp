@@ -74,6 +74,8 @@ void UseTextMode(FILE* stream) {
   _setmode(_fileno(stream), _O_TEXT);
 }
 
+void StartWriteBack(FILE*) {}  // Windows has no write-back that does not wait
+
 bool FlushToDisk(FILE* stream) {
   return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0;
 }

@@ -7,6 +7,7 @@ namespace larkconv {
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;  // a write call per thousand 64-byte records
+constexpr size_t kWriteBackEvery = 1024 * 1024;
 
 }  // namespace
 
@@ -54,6 +55,17 @@ bool OutputFile::CopyExisting() {
   return ok;
 }
 
+bool OutputFile::Write(const void* bytes, size_t length) {
+  if (length == 0) return true;
+  if (std::fwrite(bytes, 1, length, temp.stream) != length) return false;
+  unsynced += length;
+  if (unsynced >= kWriteBackEvery && !inPlace) {
+    unsynced = 0;
+    filesys::StartWriteBack(temp.stream);
+  }
+  return true;
+}
+
 bool OutputFile::Commit() {
   if (!temp.stream) return false;
   FILE* stream = temp.stream;
@@ -75,6 +87,7 @@ bool OutputFile::Commit() {
 }
 
 void OutputFile::Abandon() {
+  unsynced = 0;
   if (temp.stream) std::fclose(temp.stream);
   temp.stream = nullptr;
   if (!inPlace && !temp.path.empty()) std::remove(temp.path.c_str());

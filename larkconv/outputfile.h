@@ -25,6 +25,10 @@ class OutputFile {
   // permission), having changed nothing.
   bool Open(const std::string& path, bool append, bool text);
   FILE* Stream() const { return temp.stream; }
+  // Writes the length bytes at bytes; false on a write error. Every few
+  // mebibytes the new file's data starts on its way to disk, so that Commit
+  // has little left to wait for.
+  bool Write(const void* bytes, size_t length);
 
   // Flushes, syncs and puts the new file in place of the destination (or
   // flushes and closes a destination written in place). False on any failure,
@@ -41,6 +45,7 @@ class OutputFile {
   std::unique_ptr<char[]> buffer;  // the stream's buffer, outliving its close
   std::string target;              // the file replaced on Commit
   bool inPlace = false;
+  size_t unsynced = 0;  // bytes written since the last write-back began
 };
 
 }  // namespace larkconv

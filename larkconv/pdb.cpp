@@ -131,10 +131,6 @@ PdbResource ResourceFromEntry(const uint8_t* e, const uint8_t* bytes, int32_t le
   return res;
 }
 
-bool WriteAll(FILE* stream, const uint8_t* bytes, size_t length) {
-  return length == 0 || std::fwrite(bytes, 1, length, stream) == length;
-}
-
 }  // namespace
 
 uint32_t PalmDateFromUnix(int64_t unixSeconds) {
@@ -262,13 +258,13 @@ bool PdbDatabase::Write(const std::string& path) const {
   std::vector<uint8_t> head = Layout(PalmDateFromUnix(std::time(nullptr)), &fits);
   OutputFile out;
   if (!fits || !out.Open(path, false, false)) return false;
-  bool ok = WriteAll(out.Stream(), head.data(), head.size());
+  bool ok = out.Write(head.data(), head.size());
   if (resourceDb) {
     for (size_t i = 0; ok && i < resources.size(); ++i)
-      ok = WriteAll(out.Stream(), resources[i].bytes, static_cast<size_t>(resources[i].length));
+      ok = out.Write(resources[i].bytes, static_cast<size_t>(resources[i].length));
   } else {
     for (size_t i = 0; ok && i < records.size(); ++i)
-      ok = WriteAll(out.Stream(), records[i].bytes, static_cast<size_t>(records[i].length));
+      ok = out.Write(records[i].bytes, static_cast<size_t>(records[i].length));
   }
   return ok && out.Commit();
 }
