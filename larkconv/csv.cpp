@@ -26,21 +26,37 @@ int32_t ParseInt32(const char* p, const char* end, const char** next) {
     ++p;
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-  int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
-  int64_t magnitude = 0;
-  for (; p < end && IsDigit(*p); ++p)
-    magnitude = std::min(limit, magnitude * 10 + (*p - '0'));
+  const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
+  // Nine digits stay below the limit; past it more digits only keep the
+  // magnitude past it.
+  uint64_t magnitude = 0;
+  const char* const unchecked = end - p > 9 ? p + 9 : end;
+  for (; p < unchecked && IsDigit(*p); ++p)
+    magnitude = magnitude * 10 + static_cast<uint64_t>(*p - '0');
+  for (; p < end && IsDigit(*p); ++p) {
+    if (magnitude <= limit) magnitude = magnitude * 10 + static_cast<uint64_t>(*p - '0');
+  }
   *next = p;
-  return static_cast<int32_t>(negative ? -magnitude : magnitude);
+  if (magnitude > limit) magnitude = limit;
+  const int64_t value = static_cast<int64_t>(magnitude);
+  return static_cast<int32_t>(negative ? -value : value);
 }
 
 constexpr size_t kReadBlock = 64 * 1024;
+// Texts up to this long are copied byte by byte; longer ones in runs between
+// the quotes memchr finds.
+constexpr size_t kShortText = 32;
+// Written lines are gathered to about this many bytes before they go to the stream.
+constexpr size_t kWriteBlock = 64 * 1024;
 constexpr char kDosEndOfFile = 0x1A;
 
 // The first position from pos in text that holds stop, a line feed or a zero
 // byte, or text.size(): where a field or a quoted run of plain text ends.
 size_t FindStop(const std::string& text, size_t pos, char stop) {
-  while (pos < text.size() && text[pos] != stop && text[pos] != '\n' && text[pos] != '\0')
+  // A std::string holds a zero after its last character, which ends the loop.
+  if (pos >= text.size()) return text.size();
+  const char* const data = text.data();
+  while (data[pos] != stop && data[pos] != '\n' && data[pos] != '\0')
     ++pos;
   return pos;
 }
@@ -224,6 +240,28 @@ void CsvFile::ReadField(std::string* field) {
   if (CharAtCursor() != '\0') ++cursor;
 }
 
+bool CsvFile::ReadPlainField(const char** text, size_t* length) {
+  const char* const data = line.data();
+  const size_t size = line.size();
+  size_t start = cursor;
+  size_t stop = 0;
+  if (CharAtCursor() == '"') {
+    start = cursor + 1;
+    stop = FindStop(line, start, '"');
+    if (stop == size || data[stop] != '"') return false;
+    const char after = stop + 1 < size ? data[stop + 1] : '\0';
+    if (after != ',' && after != '\n' && after != '\0') return false;
+    cursor = stop + 1;
+  } else {
+    stop = FindStop(line, start, ',');
+    cursor = stop;
+  }
+  if (CharAtCursor() != '\0') ++cursor;
+  *text = data + start;
+  *length = stop - start;
+  return true;
+}
+
 int32_t CsvFile::ReadIntField() {
   int32_t value = 0;
   if (ReadPlainNumber(&value)) return value;
@@ -271,7 +309,7 @@ char* CsvFile::GrowBuilt(size_t n) {
 
 // Opens the next field at p: a comma after an earlier field, then the quote.
 char* CsvFile::StartField(char* p) const {
-  if (builtLength > 0) *p++ = ',';
+  if (builtLength > lineStart) *p++ = ',';
   *p++ = '"';
   return p;
 }
@@ -291,6 +329,16 @@ void CsvFile::AppendText(const std::string& text) {
 void CsvFile::AppendText(const char* text, size_t length) {
   // The text ends at its first zero byte; each quote in it is doubled, so the
   // field takes at most twice its length, the comma and the two quotes.
+  if (length <= kShortText) {
+    char* p = StartField(BuiltRoom(2 * length + 3));
+    for (const char* end = text + length; text < end && *text != '\0'; ++text) {
+      *p++ = *text;
+      if (*text == '"') *p++ = '"';
+    }
+    *p++ = '"';
+    builtLength = static_cast<size_t>(p - built.get());
+    return;
+  }
   if (const void* zero = std::memchr(text, '\0', length))
     length = static_cast<size_t>(static_cast<const char*>(zero) - text);
   if (length > (SIZE_MAX - 3) / 2) throw std::length_error("csv field too long");
@@ -311,10 +359,18 @@ void CsvFile::AppendText(const char* text, size_t length) {
 }
 
 void CsvFile::WriteLine() {
-  char* end = BuiltRoom(1);
-  *end = '\n';
-  if (stream) std::fwrite(built.get(), 1, builtLength + 1, stream);
-  builtLength = 0;
+  *BuiltRoom(1) = '\n';
+  lineStart = ++builtLength;
+  if (builtLength >= kWriteBlock) WriteBuilt();
+}
+
+void CsvFile::WriteBuilt() {
+  if (lineStart == 0) return;
+  // A write error shows when the file is closed.
+  if (stream && stream == output.Stream()) output.Write(built.get(), lineStart);
+  builtLength -= lineStart;
+  std::memmove(built.get(), built.get() + lineStart, builtLength);
+  lineStart = 0;
 }
 
 bool CsvFile::ReadFailed() const {
@@ -323,6 +379,7 @@ bool CsvFile::ReadFailed() const {
 
 bool CsvFile::Close() {
   if (!stream) return true;
+  WriteBuilt();
   FILE* closing = stream;
   stream = nullptr;
   if (closing == output.Stream()) return output.Commit();
@@ -331,6 +388,7 @@ bool CsvFile::Close() {
 }
 
 void CsvFile::Abandon() {
+  builtLength = lineStart = 0;
   if (stream && stream == output.Stream()) {
     stream = nullptr;
     output.Abandon();

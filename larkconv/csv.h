@@ -39,13 +39,18 @@ class CsvFile {
   std::string ReadField();
   // Appends the next field to field, so that a caller can reuse its storage.
   void ReadField(std::string* field);
+  // When the field at the cursor is a run of the row read unchanged (bare, or
+  // quoted without a quote or line feed inside): points text at it, sets its
+  // length and moves on as ReadField does. Otherwise false, nothing moved.
+  bool ReadPlainField(const char** text, size_t* length);
   int32_t ReadIntField();
 
   void AppendInt(int32_t value);
   // Adds the text up to its first zero byte as one quoted field.
   void AppendText(const std::string& text);
   void AppendText(const char* text, size_t length);  // the length bytes at text
-  // Writes the line built so far with its "\n" and starts a new one. A write
+  // Ends the line built so far with its "\n" and starts a new one; written
+  // lines go to the file in blocks, the last ones when it is closed. A write
   // error shows when the file is closed.
   void WriteLine();
 
@@ -69,6 +74,7 @@ class CsvFile {
     return n <= builtCapacity - builtLength ? built.get() + builtLength : GrowBuilt(n);
   }
   char* GrowBuilt(size_t n);
+  void WriteBuilt();  // writes the ended lines and keeps the one being built
   bool ReadPlainNumber(int32_t* value);
   char* StartField(char* p) const;
   bool FillReadBuffer();
@@ -85,10 +91,12 @@ class CsvFile {
   size_t readPos = 0;
   size_t readEnd = 0;
   OutputFile output;  // the destination when writing; stream is then its stream
-  // The line AppendInt and AppendText build and WriteLine writes: its first
-  // builtLength characters, in storage of builtCapacity kept from line to line.
+  // The lines WriteLine ended, not yet written, then the line AppendInt and
+  // AppendText build: the first builtLength characters of storage of
+  // builtCapacity, kept from line to line; the line built starts at lineStart.
   std::unique_ptr<char[]> built;
   size_t builtLength = 0;
+  size_t lineStart = 0;
   size_t builtCapacity = 0;
 };
 

@@ -142,14 +142,8 @@ inline void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size
     case FieldKind::String:
       break;
   }
-  if (size != 0) {
-    // The text ends at the field's first zero byte, as CsvFile would cut it.
-    const void* zero = std::memchr(p, 0, used);
-    csv.AppendText(text, zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - p) : used);
-    return;
-  }
-  // A zero-terminated string: its text, without the zero when there is one.
-  csv.AppendText(text, p[used - 1] == 0 ? used - 1 : used);
+  // The text ends at the field's first zero byte, which AppendText cuts at.
+  csv.AppendText(text, used);
 }
 
 // Records built from CSV stay below 2^31 bytes, the most a record length
@@ -168,30 +162,44 @@ inline void AppendBig(std::vector<uint8_t>* record, uint32_t value, int32_t size
   record->insert(record->end(), bytes + 4 - size, bytes + 4);
 }
 
+// Appends the bytes of a text field (not an integer) whose text is the
+// length bytes at text to record.
+inline void AppendTextFieldBytes(FieldKind kind, int32_t size, const char* text, size_t length,
+                                 std::vector<uint8_t>* record) {
+  if (kind == FieldKind::Char) {
+    CheckRecordRoom(*record, 1);
+    record->push_back(length == 0 ? 0 : static_cast<uint8_t>(text[0]));
+    return;
+  }
+  if (kind == FieldKind::Float) {
+    AppendBig(record, ParseFloatBits(text, length), 4);
+    return;
+  }
+  const size_t width = size == 0 ? length + 1 : static_cast<size_t>(size);
+  CheckRecordRoom(*record, width);
+  const size_t copied = length < width ? length : width;
+  const size_t start = record->size();
+  record->resize(start + width);  // the bytes past the text stay zero
+  if (copied > 0) std::memcpy(record->data() + start, text, copied);
+}
+
 // Appends the bytes of one CSV field, read from csv, to record; text holds the
-// field's text meanwhile.
+// field's text meanwhile when it has to be unquoted.
 inline void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv,
                              std::vector<uint8_t>* record, std::string* text) {
   if (kind == FieldKind::Integer) {
     AppendBig(record, static_cast<uint32_t>(csv.ReadIntField()), size);
     return;
   }
+  const char* plain = nullptr;
+  size_t length = 0;
+  if (csv.ReadPlainField(&plain, &length)) {
+    AppendTextFieldBytes(kind, size, plain, length, record);
+    return;
+  }
   text->clear();
   csv.ReadField(text);
-  if (kind == FieldKind::Char) {
-    CheckRecordRoom(*record, 1);
-    record->push_back(text->empty() ? 0 : static_cast<uint8_t>((*text)[0]));
-    return;
-  }
-  if (kind == FieldKind::Float) {
-    AppendBig(record, ParseFloatBits(*text), 4);
-    return;
-  }
-  const size_t width = size == 0 ? text->size() + 1 : static_cast<size_t>(size);
-  CheckRecordRoom(*record, width);
-  const size_t copied = text->size() < width ? text->size() : width;
-  record->insert(record->end(), text->begin(), text->begin() + static_cast<std::ptrdiff_t>(copied));
-  record->resize(record->size() + (width - copied), 0);
+  AppendTextFieldBytes(kind, size, text->data(), text->size(), record);
 }
 
 }  // namespace
