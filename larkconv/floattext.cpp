@@ -8,7 +8,7 @@ namespace larkconv {
 
 namespace {
 
-/// An unsigned integer of up to 224 bits in 32-bit limbs, least significant
+/// An unsigned integer of up to 192 bits in 32-bit limbs, least significant
 /// first: a float's magnitude scaled exactly by a power of ten, for FormatFloat.
 class WideInt {
  public:
@@ -16,7 +16,8 @@ class WideInt {
 
   void ShiftLeft(int bits) {
     const int whole = bits / 32, part = bits % 32;
-    for (int i = kLimbs - 1; i >= 0; --i) {
+    used = used + whole + 1 < kLimbs ? used + whole + 1 : kLimbs;
+    for (int i = used - 1; i >= 0; --i) {
       const uint64_t high = i >= whole ? limbs[i - whole] : 0u;
       const uint64_t low = i > whole ? limbs[i - whole - 1] : 0u;
       limbs[i] = static_cast<uint32_t>(((high << 32 | low) << part) >> 32);
@@ -25,17 +26,18 @@ class WideInt {
 
   void Multiply(uint32_t factor) {
     uint64_t carry = 0;
-    for (uint32_t& limb : limbs) {
-      const uint64_t product = static_cast<uint64_t>(limb) * factor + carry;
-      limb = static_cast<uint32_t>(product);
+    for (int i = 0; i < used; ++i) {
+      const uint64_t product = static_cast<uint64_t>(limbs[i]) * factor + carry;
+      limbs[i] = static_cast<uint32_t>(product);
       carry = product >> 32;
     }
+    if (carry != 0) limbs[used++] = static_cast<uint32_t>(carry);
   }
 
   // Divides by divisor, dropping the remainder.
   void Divide(uint32_t divisor) {
     uint64_t rest = 0;
-    for (int i = kLimbs - 1; i >= 0; --i) {
+    for (int i = used - 1; i >= 0; --i) {
       const uint64_t current = rest << 32 | limbs[i];
       limbs[i] = static_cast<uint32_t>(current / divisor);
       rest = current % divisor;
@@ -54,31 +56,30 @@ class WideInt {
   // 2^24 * 5^62, the largest value scaled, is below 2^168; 2^24 * 2^104 below 2^128.
   static constexpr int kLimbs = 6;
   uint32_t limbs[kLimbs] = {};
+  int used = 1;  // the limbs above these are zero
 };
+
+constexpr uint32_t kPowersOf5[14] = {1,        5,         25,        125,        625,
+                                     3125,     15625,     78125,     390625,     1953125,
+                                     9765625,  48828125,  244140625, 1220703125};
+constexpr uint32_t kPowersOf10[10] = {1,      10,      100,      1000,      10000,
+                                      100000, 1000000, 10000000, 100000000, 1000000000};
 
 // floor(m * 2^e * 10^scale), exactly, for a result below 2^64. A negative
 // scale only comes with a whole-number magnitude (e > 0).
 uint64_t ScaledFloor(uint32_t m, int e, int scale) {
   WideInt value(m);
   if (scale >= 0) {
-    for (int left = scale; left > 0; left -= 13) {
-      uint32_t factor = 1;
-      for (int i = 0; i < left && i < 13; ++i)
-        factor *= 5;
-      value.Multiply(factor);
-    }
+    for (int left = scale; left > 0; left -= 13)
+      value.Multiply(kPowersOf5[left < 13 ? left : 13]);
     const int twos = e + scale;  // 10^scale = 5^scale * 2^scale
     if (twos < 0) return value.BitsFrom(-twos);
     value.ShiftLeft(twos);
     return value.BitsFrom(0);
   }
   value.ShiftLeft(e);
-  for (int left = -scale; left > 0; left -= 9) {
-    uint32_t divisor = 1;
-    for (int i = 0; i < left && i < 9; ++i)
-      divisor *= 10;
-    value.Divide(divisor);
-  }
+  for (int left = -scale; left > 0; left -= 9)
+    value.Divide(kPowersOf10[left < 9 ? left : 9]);
   return value.BitsFrom(0);
 }
 
@@ -88,9 +89,10 @@ int FloorLog10Pow2(int b) {
   return scaled >= 0 ? scaled / (1 << 18) : -((-scaled + (1 << 18) - 1) / (1 << 18));
 }
 
-int BitLength(uint32_t m) {
+// floor(log2(m)) for m > 0.
+int FloorLog2(uint32_t m) {
   int n = 0;
-  for (; m != 0; m >>= 1)
+  for (; m > 1; m >>= 1)
     ++n;
   return n;
 }
@@ -112,7 +114,8 @@ ShownDigits ShowMagnitude(uint32_t m, int e) {
   ShownDigits shown;
   if (m == 0) return shown;
   // The decimal exponent of the magnitude, or one less; the first 18 digits.
-  int decimal = FloorLog10Pow2(e + BitLength(m) - 1);
+  const int log2 = (m >> 23) != 0 ? e + 23 : e + FloorLog2(m);  // normal or subnormal
+  int decimal = FloorLog10Pow2(log2);
   uint64_t first18 = ScaledFloor(m, e, 17 - decimal);
   if (first18 >= 10 * kTen17) {
     first18 /= 10;
@@ -163,9 +166,12 @@ size_t FormatFloat(uint32_t bits, char* text) {
   const int e = field == 0 ? -149 : static_cast<int>(field) - 150;
   const ShownDigits shown = ShowMagnitude(m, e);
   char digits[10];
-  uint64_t rest = shown.digits;
-  for (int i = 9; i >= 0; --i, rest /= 10)
-    digits[i] = static_cast<char>('0' + rest % 10);
+  uint32_t high = static_cast<uint32_t>(shown.digits / 100000);
+  uint32_t low = static_cast<uint32_t>(shown.digits % 100000);
+  for (int i = 4; i >= 0; --i, high /= 10, low /= 10) {
+    digits[i] = static_cast<char>('0' + high % 10);
+    digits[i + 5] = static_cast<char>('0' + low % 10);
+  }
 
   size_t n = 0;
   if (bits & 0x80000000u) text[n++] = '-';
