@@ -42,6 +42,47 @@ int32_t ParseInt32(const char* p, const char* end, const char** next) {
   return static_cast<int32_t>(negative ? -value : value);
 }
 
+uint64_t LoadEight(const char* p) {
+  uint64_t eight;
+  std::memcpy(&eight, p, 8);
+  return eight;
+}
+
+// True when one of the eight bytes is a zero or a quote.
+bool HasQuoteOrZero(uint64_t eight) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  const uint64_t quotes = eight ^ (kOnes * '"');  // a quote becomes a zero
+  return ((((eight - kOnes) & ~eight) | ((quotes - kOnes) & ~quotes)) & kHighs) != 0;
+}
+
+int DecimalLength(uint32_t value) {
+  int length = 1;
+  for (; value >= 10000; value /= 10000)
+    length += 4;
+  return length + (value >= 10) + (value >= 100) + (value >= 1000);
+}
+
+// Writes value in decimal at p, two digits at a time; returns the end.
+char* PutDecimal(char* p, uint32_t value) {
+  static const char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char* const end = p + DecimalLength(value);
+  char* q = end;
+  for (; value >= 100; value /= 100) {
+    q -= 2;
+    std::memcpy(q, kPairs + 2 * (value % 100), 2);
+  }
+  if (value >= 10) {
+    std::memcpy(q - 2, kPairs + 2 * value, 2);
+  } else {
+    q[-1] = static_cast<char>('0' + value);
+  }
+  return end;
+}
+
 constexpr size_t kReadBlock = 64 * 1024;
 // Texts up to this long are copied byte by byte; longer ones in runs between
 // the quotes memchr finds.
@@ -68,53 +109,55 @@ struct RowScan {
   State state = State::FieldStart;
   size_t quoteOpenedOnLine = 0;  // the row's physical line where the open quoted part began
 
-  // Moves i to just before the next c in row after i, so that the scan goes on
-  // at that c; false when there is none.
-  static bool SkipTo(const std::string& row, char c, size_t* i) {
-    const size_t from = *i + 1;
-    const void* next = std::memchr(row.data() + from, c, row.size() - from);
-    if (next == nullptr) return false;
-    *i = static_cast<size_t>(static_cast<const char*>(next) - row.data()) - 1;
-    return true;
-  }
-
   // Scans the physical line row[from..], the row's line number lineInRow:
   // true when it ends inside a quoted part (a zero byte ends the row instead).
+  // A line's "\n" and zero byte can only be its last character.
   bool EndsInQuote(const std::string& row, size_t from, size_t lineInRow) {
-    for (size_t i = from; i < row.size(); ++i) {
-      const char c = row[i];
-      if (c == '\0') return false;
+    const char* const text = row.data();  // text[size] is the string's zero
+    const size_t size = row.size();
+    for (size_t i = from;;) {
       switch (state) {
         case State::FieldStart:
-          if (c == '"') {
+          if (i >= size || text[i] == '\n' || text[i] == '\0') return false;
+          if (text[i] == '"') {
             state = State::Quoted;
             quoteOpenedOnLine = lineInRow;
-          } else if (c == '\n') {
-            return false;
-          } else if (c != ',') {
+            ++i;
+          } else if (text[i] == ',') {
+            ++i;
+          } else {
             state = State::Bare;
           }
           break;
         case State::Quoted:
-          if (c == '"') {
-            if (i + 1 < row.size() && row[i + 1] == '"') {
-              ++i;
-            } else {
-              state = State::Bare;
-            }
-          } else if (!SkipTo(row, '"', &i)) {
-            return row.back() != '\0';  // a zero byte can only be the line's last
+          i = FindQuote(text, i, size);
+          if (i == size) return size == 0 || text[size - 1] != '\0';
+          if (text[i + 1] == '"') {
+            i += 2;
+          } else {
+            state = State::Bare;
+            ++i;
           }
           break;
         case State::Bare:
-          if (c == ',') state = State::FieldStart;
-          if (c == '\n') return false;
           // Up to the next comma nothing counts; without one the row ends here.
-          if (c != ',' && !SkipTo(row, ',', &i)) return false;
+          while (text[i] != ',' && text[i] != '\n' && text[i] != '\0')
+            ++i;
+          if (i >= size || text[i] != ',') return false;
+          state = State::FieldStart;
+          ++i;
           break;
       }
     }
-    return state == State::Quoted;
+  }
+
+  // The position of the first quote in text[i..size-1], or size.
+  static size_t FindQuote(const char* text, size_t i, size_t size) {
+    for (const size_t near = std::min(size, i + 16); i < near; ++i) {
+      if (text[i] == '"') return i;  // most quoted parts are short
+    }
+    const void* quote = i < size ? std::memchr(text + i, '"', size - i) : nullptr;
+    return quote ? static_cast<size_t>(static_cast<const char*>(quote) - text) : size;
   }
 };
 
@@ -317,7 +360,12 @@ char* CsvFile::StartField(char* p) const {
 void CsvFile::AppendInt(int32_t value) {
   // The comma, the quotes and at most eleven characters: ,"-2147483648"
   char* p = StartField(BuiltRoom(14));
-  p = std::to_chars(p, p + 11, value).ptr;
+  uint32_t magnitude = static_cast<uint32_t>(value);
+  if (value < 0) {
+    *p++ = '-';
+    magnitude = 0u - magnitude;
+  }
+  p = PutDecimal(p, magnitude);
   *p++ = '"';
   builtLength = static_cast<size_t>(p - built.get());
 }
@@ -331,7 +379,13 @@ void CsvFile::AppendText(const char* text, size_t length) {
   // field takes at most twice its length, the comma and the two quotes.
   if (length <= kShortText) {
     char* p = StartField(BuiltRoom(2 * length + 3));
-    for (const char* end = text + length; text < end && *text != '\0'; ++text) {
+    const char* const end = text + length;
+    // Eight bytes at a time while they hold neither a quote nor a zero.
+    for (uint64_t eight; end - text >= 8 && !HasQuoteOrZero(eight = LoadEight(text)); text += 8) {
+      std::memcpy(p, &eight, 8);
+      p += 8;
+    }
+    for (; text < end && *text != '\0'; ++text) {
       *p++ = *text;
       if (*text == '"') *p++ = '"';
     }

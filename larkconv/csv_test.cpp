@@ -75,6 +75,36 @@ TEST_F(CsvTest, LongTextsAndLinesAreWrittenWhole) {
   EXPECT_EQ(Written(), "\"" + std::string(3000, '"') + "\",\"" + text + "\"\n");
 }
 
+TEST_F(CsvTest, ShortTextsAndIntegersOfEveryWidthAreWrittenExactly) {
+  // A quote or a zero at every place of texts around the eight-byte steps of
+  // the short-text copy, integers of every digit count and sign, and enough
+  // lines to go out in several blocks.
+  ASSERT_TRUE(csv.Open((dir / "out.csv").string(), "w"));
+  std::string expected;
+  int64_t power = 1;
+  for (int round = 0; round < 3; ++round) {
+    for (size_t length = 0; length <= 40; ++length) {
+      for (size_t at = 0; at <= length; ++at) {
+        for (const char special : {'"', '\0'}) {
+          std::string text(length, static_cast<char>('a' + length % 26));
+          if (at < length) text[at] = special;
+          power = power > INT32_MAX / 10 ? 1 : power * 10;
+          const int32_t value = static_cast<int32_t>(at % 2 ? -power : power - 1);
+          csv.AppendText(text);
+          csv.AppendInt(value);
+          csv.WriteLine();
+          std::string quoted;
+          for (const char c : text.substr(0, text.find('\0')))
+            quoted += c == '"' ? "\"\"" : std::string(1, c);
+          expected += "\"" + quoted + "\",\"" + std::to_string(value) + "\"\n";
+        }
+      }
+    }
+  }
+  ASSERT_GT(expected.size(), 2u * 64 * 1024);  // several write blocks
+  EXPECT_EQ(Written(), expected);
+}
+
 TEST_F(CsvTest, QuotedBareAndEmptyFieldsAreRead) {
   OpenText("a,\"b\"\"c\",,\"d\"\n\"ab\"cd,x\n \"q\",y\"z\n");
   ASSERT_TRUE(csv.ReadLine());

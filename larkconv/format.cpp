@@ -157,9 +157,13 @@ void CheckRecordRoom(const std::vector<uint8_t>& record, size_t width) {
 // Appends the low size bytes (1, 2 or 4) of value to record, big-endian.
 inline void AppendBig(std::vector<uint8_t>* record, uint32_t value, int32_t size) {
   CheckRecordRoom(*record, static_cast<size_t>(size));
-  uint8_t bytes[4];
-  EncodeBig32(bytes, value);
-  record->insert(record->end(), bytes + 4 - size, bytes + 4);
+  if (size == 4) {
+    PutBig32(record, value);
+  } else if (size == 2) {
+    PutBig16(record, static_cast<uint16_t>(value));
+  } else {
+    record->push_back(static_cast<uint8_t>(value));
+  }
 }
 
 // Appends the bytes of a text field (not an integer) whose text is the
