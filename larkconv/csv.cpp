@@ -241,14 +241,6 @@ bool CsvFile::FillReadBuffer() {
   return readEnd > 0;
 }
 
-char CsvFile::CharAtCursor() const {
-  return cursor < line.size() ? line[cursor] : '\0';
-}
-
-bool CsvFile::AtLineEnd() const {
-  return CharAtCursor() == '\0';
-}
-
 std::string CsvFile::ReadField() {
   std::string field;
   ReadField(&field);
@@ -319,21 +311,26 @@ int32_t CsvFile::ReadIntField() {
 // the value and the cursor where ReadField would leave them. Otherwise false,
 // with nothing moved.
 bool CsvFile::ReadPlainNumber(int32_t* value) {
-  const char* const end = line.data() + line.size();
-  const char* p = line.data() + std::min(cursor, line.size());
-  const bool quoted = p < end && *p == '"';
+  if (cursor >= line.size()) return false;
+  const char* const data = line.data();  // data[line.size()] is the string's zero
+  const char* p = data + cursor;
+  const bool quoted = *p == '"';
   if (quoted) ++p;
-  if (p == end || !(IsDigit(*p) || *p == '-' || *p == '+')) return false;
-  const char* stop = nullptr;
-  const int32_t number = ParseInt32(p, end, &stop);
-  if (quoted) {
-    if (stop == end || *stop != '"') return false;
-    ++stop;
-  }
-  if (stop < end && *stop != ',' && *stop != '\n' && *stop != '\0') return false;
-  cursor = static_cast<size_t>(stop - line.data());
-  if (stop < end && *stop != '\0') ++cursor;
-  *value = number;
+  const bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
+  // Up to ten digits; a longer number, or none, is left to ParseInt32 (the
+  // magnitude of a longer one may have wrapped around meanwhile).
+  const char* const digits = p;
+  uint64_t magnitude = 0;
+  for (unsigned digit; (digit = static_cast<unsigned char>(*p) - 0x30u) <= 9; ++p)
+    magnitude = magnitude * 10 + digit;
+  if (p == digits || p - digits > 10) return false;
+  if (quoted && *p++ != '"') return false;
+  if (*p != ',' && *p != '\n' && *p != '\0') return false;
+  const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
+  const int64_t number = static_cast<int64_t>(magnitude < limit ? magnitude : limit);
+  *value = static_cast<int32_t>(negative ? -number : number);
+  cursor = static_cast<size_t>(p - data) + (*p != '\0' ? 1 : 0);
   return true;
 }
 

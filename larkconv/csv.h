@@ -35,7 +35,7 @@ class CsvFile {
   // True when the last ReadLine found the file's end inside a quoted part
   // carried over from an earlier line.
   bool RowUnterminated() const { return unterminated; }
-  bool AtLineEnd() const;
+  bool AtLineEnd() const { return CharAtCursor() == '\0'; }
   std::string ReadField();
   // Appends the next field to field, so that a caller can reuse its storage.
   void ReadField(std::string* field);
@@ -68,7 +68,7 @@ class CsvFile {
   const std::string& Line() const { return line; }
 
  private:
-  char CharAtCursor() const;
+  char CharAtCursor() const { return cursor < line.size() ? line[cursor] : '\0'; }
   // Room for n more characters at the end of the line being built.
   char* BuiltRoom(size_t n) {
     return n <= builtCapacity - builtLength ? built.get() + builtLength : GrowBuilt(n);

@@ -147,6 +147,15 @@ TEST_F(CsvTest, IntegerFieldsReadLikeStrtolHeldTo32Bits) {
   EXPECT_EQ(csv.ReadIntField(), 42);
   EXPECT_EQ(csv.ReadIntField(), 0);
   EXPECT_TRUE(csv.AtLineEnd());
+  // Around ten digits, past 32 and 64 bits, leading zeros, a sign alone.
+  OpenText(
+      "2147483647,\"2147483648\",-2147483649,4294967296,0000000000012,"
+      "18446744073709551617,\"-\",\"12\"x,-0");
+  ASSERT_TRUE(csv.ReadLine());
+  for (const int32_t expected :
+       {INT32_MAX, INT32_MAX, INT32_MIN, INT32_MAX, 12, INT32_MAX, 0, 12, 0})
+    EXPECT_EQ(csv.ReadIntField(), expected);
+  EXPECT_TRUE(csv.AtLineEnd());
 }
 
 TEST_F(CsvTest, LongLinesAreReadWholeAsOneRow) {
