@@ -87,8 +87,9 @@ constexpr size_t kReadBlock = 64 * 1024;
 // Texts up to this long are copied byte by byte; longer ones in runs between
 // the quotes memchr finds.
 constexpr size_t kShortText = 32;
-// Written lines are gathered to about this many bytes before they go to the stream.
-constexpr size_t kWriteBlock = 64 * 1024;
+// Written lines go to the stream in whole blocks of the size of its buffer,
+// which the standard library then writes without copying them.
+constexpr size_t kWriteBlock = OutputFile::kBufferSize;
 constexpr char kDosEndOfFile = 0x1A;
 
 // The first position from pos in text that holds stop, a line feed or a zero
@@ -412,16 +413,16 @@ void CsvFile::AppendText(const char* text, size_t length) {
 void CsvFile::WriteLine() {
   *BuiltRoom(1) = '\n';
   lineStart = ++builtLength;
-  if (builtLength >= kWriteBlock) WriteBuilt();
+  if (lineStart >= kWriteBlock) WriteBuilt(lineStart - lineStart % kWriteBlock);
 }
 
-void CsvFile::WriteBuilt() {
-  if (lineStart == 0) return;
+void CsvFile::WriteBuilt(size_t length) {
+  if (length == 0) return;
   // A write error shows when the file is closed.
-  if (stream && stream == output.Stream()) output.Write(built.get(), lineStart);
-  builtLength -= lineStart;
-  std::memmove(built.get(), built.get() + lineStart, builtLength);
-  lineStart = 0;
+  if (stream && stream == output.Stream()) output.Write(built.get(), length);
+  builtLength -= length;
+  lineStart -= length;
+  std::memmove(built.get(), built.get() + length, builtLength);
 }
 
 bool CsvFile::ReadFailed() const {
@@ -430,7 +431,7 @@ bool CsvFile::ReadFailed() const {
 
 bool CsvFile::Close() {
   if (!stream) return true;
-  WriteBuilt();
+  WriteBuilt(lineStart);
   FILE* closing = stream;
   stream = nullptr;
   if (closing == output.Stream()) return output.Commit();

@@ -74,7 +74,7 @@ class CsvFile {
     return n <= builtCapacity - builtLength ? built.get() + builtLength : GrowBuilt(n);
   }
   char* GrowBuilt(size_t n);
-  void WriteBuilt();  // writes the ended lines and keeps the one being built
+  void WriteBuilt(size_t length);  // writes the first length bytes of ended lines
   bool ReadPlainNumber(int32_t* value);
   char* StartField(char* p) const;
   bool FillReadBuffer();

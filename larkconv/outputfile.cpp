@@ -6,7 +6,6 @@ namespace larkconv {
 
 namespace {
 
-constexpr size_t kBufferSize = 64 * 1024;  // a write call per thousand 64-byte records
 constexpr size_t kWriteBackEvery = 1024 * 1024;
 
 }  // namespace

@@ -19,10 +19,13 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Opens for writing, through a 64 KiB buffer. With append the new file starts with the existing
-  // destination's bytes; with text, lines end the platform's text way. False
-  // when the destination cannot be written (a directory, a missing folder, no
-  // permission), having changed nothing.
+  // The size of the stream's buffer: a write call per thousand 64-byte records.
+  static constexpr size_t kBufferSize = 64 * 1024;
+
+  // Opens for writing, through a buffer of kBufferSize. With append the new file starts with the
+  // existing destination's bytes; with text, lines end the platform's text way. False when the
+  // destination cannot be written (a directory, a missing folder, no permission), having changed
+  // nothing.
   bool Open(const std::string& path, bool append, bool text);
   FILE* Stream() const { return temp.stream; }
   // Writes the length bytes at bytes; false on a write error. Every few
