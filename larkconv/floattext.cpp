@@ -8,30 +8,60 @@ namespace larkconv {
 
 namespace {
 
+/// 5^k for k = 0..62 in 32-bit limbs, least significant first: the factors
+/// FormatFloat scales by, worked out by the compiler.
+struct PowersOfFive {
+  static constexpr int kMax = 62;  // 5^62 < 2^144: five limbs
+  uint32_t limbs[kMax + 1][5] = {};
+  int used[kMax + 1] = {};
+
+  constexpr PowersOfFive() {
+    limbs[0][0] = 1;
+    used[0] = 1;
+    for (int k = 1; k <= kMax; ++k) {
+      uint64_t carry = 0;
+      int n = used[k - 1];
+      for (int i = 0; i < n; ++i) {
+        const uint64_t product = static_cast<uint64_t>(limbs[k - 1][i]) * 5 + carry;
+        limbs[k][i] = static_cast<uint32_t>(product);
+        carry = product >> 32;
+      }
+      if (carry != 0) limbs[k][n++] = static_cast<uint32_t>(carry);
+      used[k] = n;
+    }
+  }
+};
+
+constexpr PowersOfFive kPowersOfFive;
+
 /// An unsigned integer of up to 192 bits in 32-bit limbs, least significant
 /// first: a float's magnitude scaled exactly by a power of ten, for FormatFloat.
 class WideInt {
  public:
-  explicit WideInt(uint32_t value) { limbs[0] = value; }
-
-  void ShiftLeft(int bits) {
-    const int whole = bits / 32, part = bits % 32;
-    used = used + whole + 1 < kLimbs ? used + whole + 1 : kLimbs;
-    for (int i = used - 1; i >= 0; --i) {
-      const uint64_t high = i >= whole ? limbs[i - whole] : 0u;
-      const uint64_t low = i > whole ? limbs[i - whole - 1] : 0u;
-      limbs[i] = static_cast<uint32_t>(((high << 32 | low) << part) >> 32);
-    }
-  }
-
-  void Multiply(uint32_t factor) {
+  // m * 5^k, for m below 2^32 and k up to PowersOfFive::kMax.
+  static WideInt TimesPowerOfFive(uint32_t m, int k) {
+    WideInt value;
+    const uint32_t* factor = kPowersOfFive.limbs[k];
     uint64_t carry = 0;
-    for (int i = 0; i < used; ++i) {
-      const uint64_t product = static_cast<uint64_t>(limbs[i]) * factor + carry;
-      limbs[i] = static_cast<uint32_t>(product);
+    for (int i = 0; i < kPowersOfFive.used[k]; ++i) {
+      const uint64_t product = static_cast<uint64_t>(factor[i]) * m + carry;
+      value.limbs[i] = static_cast<uint32_t>(product);
       carry = product >> 32;
     }
-    if (carry != 0) limbs[used++] = static_cast<uint32_t>(carry);
+    value.limbs[kPowersOfFive.used[k]] = static_cast<uint32_t>(carry);
+    value.used = kPowersOfFive.used[k] + 1;
+    return value;
+  }
+
+  // m * 2^shift, for shift up to 128.
+  static WideInt Shifted(uint32_t m, int shift) {
+    WideInt value;
+    const int whole = shift / 32, part = shift % 32;
+    const uint64_t wide = static_cast<uint64_t>(m) << part;
+    value.limbs[whole] = static_cast<uint32_t>(wide);
+    value.limbs[whole + 1] = static_cast<uint32_t>(wide >> 32);
+    value.used = whole + 2;
+    return value;
   }
 
   // Divides by divisor, dropping the remainder.
@@ -53,33 +83,26 @@ class WideInt {
   }
 
  private:
+  WideInt() = default;
+
   // 2^24 * 5^62, the largest value scaled, is below 2^168; 2^24 * 2^104 below 2^128.
   static constexpr int kLimbs = 6;
   uint32_t limbs[kLimbs] = {};
   int used = 1;  // the limbs above these are zero
 };
 
-constexpr uint32_t kPowersOf5[14] = {1,       5,        25,        125,       625,
-                                     3125,    15625,    78125,     390625,    1953125,
-                                     9765625, 48828125, 244140625, 1220703125};
-constexpr uint32_t kPowersOf10[10] = {1,      10,      100,      1000,      10000,
-                                      100000, 1000000, 10000000, 100000000, 1000000000};
-
-// floor(m * 2^e * 10^scale), exactly, for a result below 2^64. A negative
-// scale only comes with a whole-number magnitude (e > 0).
+// floor(m * 2^e * 10^scale), exactly, for m below 2^24 and a result below
+// 2^64. A negative scale only comes with a whole-number magnitude (e > 0).
 uint64_t ScaledFloor(uint32_t m, int e, int scale) {
-  WideInt value(m);
   if (scale >= 0) {
-    for (int left = scale; left > 0; left -= 13)
-      value.Multiply(kPowersOf5[left < 13 ? left : 13]);
+    const WideInt value = WideInt::TimesPowerOfFive(m, scale);
     const int twos = e + scale;  // 10^scale = 5^scale * 2^scale
-    if (twos < 0) return value.BitsFrom(-twos);
-    value.ShiftLeft(twos);
-    return value.BitsFrom(0);
+    return twos < 0 ? value.BitsFrom(-twos) : value.BitsFrom(0) << twos;
   }
-  value.ShiftLeft(e);
-  for (int left = -scale; left > 0; left -= 9)
-    value.Divide(kPowersOf10[left < 9 ? left : 9]);
+  // m * 2^e / 10^-scale = m * 2^(e+scale) / 5^-scale, in steps of at most 5^13.
+  WideInt value = WideInt::Shifted(m, e + scale);
+  for (int left = -scale; left > 0; left -= 13)
+    value.Divide(kPowersOfFive.limbs[left < 13 ? left : 13][0]);
   return value.BitsFrom(0);
 }
 
