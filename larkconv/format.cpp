@@ -1,5 +1,6 @@
 #include "format.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -146,33 +147,24 @@ inline void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size
   csv.AppendText(text, used);
 }
 
-// Records built from CSV stay below 2^31 bytes, the most a record length
-// holds. Checked before each field grows the record.
-void CheckRecordRoom(const std::vector<uint8_t>& record, size_t width) {
-  constexpr size_t kRecordLimit = size_t{1} << 31;
-  if (width >= kRecordLimit - record.size())
-    throw std::length_error("record longer than a record length can hold");
-}
-
 // Appends the low size bytes (1, 2 or 4) of value to record, big-endian.
-inline void AppendBig(std::vector<uint8_t>* record, uint32_t value, int32_t size) {
-  CheckRecordRoom(*record, static_cast<size_t>(size));
+inline void AppendBig(RecordBytes* record, uint32_t value, int32_t size) {
+  uint8_t* const added = record->Extend(static_cast<size_t>(size));
   if (size == 4) {
-    PutBig32(record, value);
+    EncodeBig32(added, value);
   } else if (size == 2) {
-    PutBig16(record, static_cast<uint16_t>(value));
+    EncodeBig16(added, static_cast<uint16_t>(value));
   } else {
-    record->push_back(static_cast<uint8_t>(value));
+    added[0] = static_cast<uint8_t>(value);
   }
 }
 
 // Appends the bytes of a text field (not an integer) whose text is the
 // length bytes at text to record.
 inline void AppendTextFieldBytes(FieldKind kind, int32_t size, const char* text, size_t length,
-                                 std::vector<uint8_t>* record) {
+                                 RecordBytes* record) {
   if (kind == FieldKind::Char) {
-    CheckRecordRoom(*record, 1);
-    record->push_back(length == 0 ? 0 : static_cast<uint8_t>(text[0]));
+    *record->Extend(1) = length == 0 ? 0 : static_cast<uint8_t>(text[0]);
     return;
   }
   if (kind == FieldKind::Float) {
@@ -180,17 +172,16 @@ inline void AppendTextFieldBytes(FieldKind kind, int32_t size, const char* text,
     return;
   }
   const size_t width = size == 0 ? length + 1 : static_cast<size_t>(size);
-  CheckRecordRoom(*record, width);
   const size_t copied = length < width ? length : width;
-  const size_t start = record->size();
-  record->resize(start + width);  // the bytes past the text stay zero
-  if (copied > 0) std::memcpy(record->data() + start, text, copied);
+  uint8_t* const added = record->Extend(width);
+  if (copied > 0) std::memcpy(added, text, copied);
+  std::memset(added + copied, 0, width - copied);  // a shorter text is padded with zeros
 }
 
 // Appends the bytes of one CSV field, read from csv, to record; text holds the
 // field's text meanwhile when it has to be unquoted.
-inline void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv,
-                             std::vector<uint8_t>* record, std::string* text) {
+inline void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv, RecordBytes* record,
+                             std::string* text) {
   if (kind == FieldKind::Integer) {
     AppendBig(record, static_cast<uint32_t>(csv.ReadIntField()), size);
     return;
@@ -207,6 +198,15 @@ inline void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv,
 }
 
 }  // namespace
+
+void RecordBytes::Grow(size_t n) {
+  size_t grown = length + n;
+  if (capacity <= kLimit) grown = std::max(grown, 2 * capacity);
+  std::unique_ptr<uint8_t[]> larger(new uint8_t[grown]);
+  if (length > 0) std::memcpy(larger.get(), storage.get(), length);
+  storage = std::move(larger);
+  capacity = grown;
+}
 
 RecordFormat::RecordFormat(std::string format) {
   if (const char* fault = SplitFormat(std::move(format), &head, &group)) throw ZelError(fault);
@@ -304,8 +304,8 @@ void ConvertRecord(Fields& fields, const PdbRecord& record, CsvFile& csv) {
 // fields from fields and building the record in buffers.
 template <typename Fields>
 bool ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers) {
-  std::vector<uint8_t>& bytes = buffers.bytes;
-  bytes.clear();
+  RecordBytes& bytes = buffers.bytes;
+  bytes.Clear();
   FieldKind kind;
   int32_t size;
   while (fields.NextField(&kind, &size) && !csv.AtLineEnd()) {
@@ -313,8 +313,8 @@ bool ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::Row
   }
   static const uint8_t kNoBytes = 0;
   PdbRecord record;
-  record.length = static_cast<int32_t>(bytes.size());
-  record.bytes = bytes.empty() ? &kNoBytes : bytes.data();
+  record.length = static_cast<int32_t>(bytes.Size());
+  record.bytes = bytes.Size() == 0 ? &kNoBytes : bytes.Data();
   return db.AppendRecord(record);
 }
 

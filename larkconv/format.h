@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,34 @@ namespace larkconv {
 /// The kinds of field a format string describes, as RecordFormat::NextField
 /// returns them to the two converters.
 enum class FieldKind : int { Integer = 0, Char = 1, Float = 2, String = 3 };
+
+/// The bytes of the record a row is built in, appended at its end, in storage
+/// kept from row to row. Filled by RowToRecord.
+class RecordBytes {
+ public:
+  void Clear() { length = 0; }
+  // The n bytes added at the end, to be written by the caller. Throws
+  // std::length_error when the record would reach 2^31 bytes, the most a
+  // record length holds.
+  uint8_t* Extend(size_t n) {
+    if (n >= kLimit - length)
+      throw std::length_error("record longer than a record length can hold");
+    if (n > capacity - length) Grow(n);
+    uint8_t* added = storage.get() + length;
+    length += n;
+    return added;
+  }
+  const uint8_t* Data() const { return storage.get(); }
+  size_t Size() const { return length; }
+
+ private:
+  static constexpr size_t kLimit = size_t{1} << 31;
+  void Grow(size_t n);
+
+  std::unique_ptr<uint8_t[]> storage;
+  size_t length = 0;
+  size_t capacity = 0;
+};
 
 /// Reads a format string lazily, one field per NextField call: the head once,
 /// then the group in parentheses over and over. For callers that list a format's
@@ -80,7 +110,7 @@ class ParsedFormat {
   /// The record a row is built in and the text of its current field, kept
   /// from row to row so that RowToRecord allocates nothing per row or field.
   struct RowBuffers {
-    std::vector<uint8_t> bytes;
+    RecordBytes bytes;
     std::string field;
   };
   RowBuffers& Row() { return row; }
