@@ -124,6 +124,13 @@ struct RowScan {
             state = State::Quoted;
             quoteOpenedOnLine = lineInRow;
             ++i;
+            // The common case at once: a quoted part without quotes inside,
+            // closed right before a comma.
+            const size_t close = FindQuote(text, i, size);
+            if (close < size && text[close + 1] == ',') {
+              state = State::FieldStart;
+              i = close + 2;
+            }
           } else if (text[i] == ',') {
             ++i;
           } else {
