@@ -116,6 +116,39 @@ TEST_F(CsvTest, QuotedBareAndEmptyFieldsAreRead) {
   EXPECT_FALSE(csv.ReadLine());
 }
 
+TEST_F(CsvTest, FieldsReadInPlaceAreTheFieldsReadField) {
+  // Every shape of field: bare, quoted, doubled quotes, text after a closing
+  // quote, empty, a quoted part across lines, a zero byte, CR LF, a quote
+  // left open at the end of the file.
+  static const char kText[] =
+      "a,\"b\"\"c\",,\"d\"\n\"ab\"cd,x, \"q\",y\"z,\n\"a,b\",\"c\nd\",e\r\n"
+      "\"\",\"x\"\0junk\n12,\"-5\",\"7\"x,+3\r\n\"open,end";
+  const std::string text(kText, sizeof kText - 1);
+  OpenText(text);
+  CsvFile inPlace;
+  WriteFileText(dir / "same.csv", text);
+  ASSERT_TRUE(inPlace.Open((dir / "same.csv").string(), "r"));
+  int rows = 0;
+  for (; csv.ReadLine(); ++rows) {
+    ASSERT_TRUE(inPlace.ReadLine());
+    EXPECT_EQ(inPlace.Line(), csv.Line());
+    while (!csv.AtLineEnd()) {
+      ASSERT_FALSE(inPlace.AtLineEnd());
+      const std::string expected = csv.ReadField();
+      const char* plain = nullptr;
+      size_t length = 0;
+      if (inPlace.ReadPlainField(&plain, &length)) {
+        EXPECT_EQ(std::string(plain, length), expected);
+      } else {
+        EXPECT_EQ(inPlace.ReadField(), expected);
+      }
+    }
+    EXPECT_TRUE(inPlace.AtLineEnd());
+  }
+  EXPECT_EQ(rows, 6);
+  EXPECT_FALSE(inPlace.ReadLine());
+}
+
 TEST_F(CsvTest, LineEndsDecideTheLastField) {
   OpenText("\na,\n\"open quote\n\"x\"\"\na,");
   ASSERT_TRUE(csv.ReadLine());  // an empty line holds one empty field
