@@ -1,8 +1,6 @@
 #include "csv.h"
 
 #include <algorithm>
-#include <charconv>
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
