@@ -243,6 +243,17 @@ bool IsExponentLetter(char c) {
   return c == 'e' || c == 'E' || c == 'd' || c == 'D';
 }
 
+// Where a number's text begins in text: after white space and a sign, which
+// sets *negative.
+size_t SkipSpaceAndSign(std::string_view text, bool* negative) {
+  size_t i = 0;
+  while (i < text.size() && IsSpace(text[i]))
+    ++i;
+  *negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) *negative = text[i++] == '-';
+  return i;
+}
+
 // Significant digits kept from a number's text. More than the 767 that can
 // decide the rounding of a double; any non-zero digit beyond them is kept as
 // one sticky digit, which rounds the same way.
@@ -277,10 +288,7 @@ void ScanExponent(const std::string& text, size_t i, DecimalText* number) {
 
 DecimalText ScanNumber(const std::string& text) {
   DecimalText number;
-  size_t i = 0;
-  while (i < text.size() && IsSpace(text[i]))
-    ++i;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) number.negative = text[i++] == '-';
+  size_t i = SkipSpaceAndSign(text, &number.negative);
   bool point = false;
   bool sticky = false;
   for (; i < text.size(); ++i) {
@@ -346,11 +354,8 @@ uint32_t DoubleToFloatBits(double value) {
 // The bits of the special texts FormatFloat writes ("1.#INF", "-1.#QNAN", ...)
 // when text, after white space and a sign, begins with one; false otherwise.
 bool ParseSpecialText(std::string_view text, uint32_t* bits) {
-  size_t i = 0;
-  while (i < text.size() && IsSpace(text[i]))
-    ++i;
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const size_t i = SkipSpaceAndSign(text, &negative);
   if (text.size() - i < 6 || text[i] != '1' || text[i + 1] != '.' || text[i + 2] != '#')
     return false;  // every special text starts so and is at least 6 long
   /// A special text and the bits it reads as, by sign.
@@ -376,11 +381,8 @@ bool ParseSpecialText(std::string_view text, uint32_t* bits) {
 // False for anything else (a "d" exponent, out of range, no number), which
 // the full reading then takes.
 bool ParsePlainNumber(std::string_view text, uint32_t* bits) {
-  size_t i = 0;
-  while (i < text.size() && IsSpace(text[i]))
-    ++i;
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const size_t i = SkipSpaceAndSign(text, &negative);
   const size_t digit = i < text.size() && text[i] == '.' ? i + 1 : i;
   if (digit >= text.size() || !IsDecimalDigit(text[digit])) return false;
   double value = 0;
