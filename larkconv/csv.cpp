@@ -25,12 +25,8 @@ int32_t ParseInt32(const char* p, const char* end, const char** next) {
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
   const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
-  // Nine digits stay below the limit; past it more digits only keep the
-  // magnitude past it.
+  // Past the limit more digits only keep the magnitude past it.
   uint64_t magnitude = 0;
-  const char* const unchecked = end - p > 9 ? p + 9 : end;
-  for (; p < unchecked && IsDigit(*p); ++p)
-    magnitude = magnitude * 10 + static_cast<uint64_t>(*p - '0');
   for (; p < end && IsDigit(*p); ++p) {
     if (magnitude <= limit) magnitude = magnitude * 10 + static_cast<uint64_t>(*p - '0');
   }
