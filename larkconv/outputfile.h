@@ -28,8 +28,8 @@ class OutputFile {
   // nothing.
   bool Open(const std::string& path, bool append, bool text);
   FILE* Stream() const { return temp.stream; }
-  // Writes the length bytes at bytes; false on a write error. Every few
-  // mebibytes the new file's data starts on its way to disk, so that Commit
+  // Writes the length bytes at bytes; false on a write error. Every mebibyte
+  // of a new file starts on its way to disk without waiting, so that Commit
   // has little left to wait for.
   bool Write(const void* bytes, size_t length);
 
