@@ -258,14 +258,32 @@ bool PdbDatabase::Write(const std::string& path) const {
   std::vector<uint8_t> head = Layout(PalmDateFromUnix(std::time(nullptr)), &fits);
   OutputFile out;
   if (!fits || !out.Open(path, false, false)) return false;
+  // Small records are gathered into whole blocks of the stream's buffer size,
+  // which it writes without copying, instead of one call each.
+  std::unique_ptr<uint8_t[]> block(new uint8_t[OutputFile::kBufferSize]);
+  size_t gathered = 0;
   bool ok = out.Write(head.data(), head.size());
+  auto put = [&](const uint8_t* bytes, int32_t length) {
+    const size_t size = static_cast<size_t>(length);
+    if (size > OutputFile::kBufferSize - gathered) {
+      ok = ok && out.Write(block.get(), gathered);
+      gathered = 0;
+    }
+    if (size >= OutputFile::kBufferSize) {
+      ok = ok && out.Write(bytes, size);
+    } else if (size > 0) {
+      std::memcpy(block.get() + gathered, bytes, size);
+      gathered += size;
+    }
+  };
   if (resourceDb) {
     for (size_t i = 0; ok && i < resources.size(); ++i)
-      ok = out.Write(resources[i].bytes, static_cast<size_t>(resources[i].length));
+      put(resources[i].bytes, resources[i].length);
   } else {
     for (size_t i = 0; ok && i < records.size(); ++i)
-      ok = out.Write(records[i].bytes, static_cast<size_t>(records[i].length));
+      put(records[i].bytes, records[i].length);
   }
+  ok = ok && out.Write(block.get(), gathered);
   return ok && out.Commit();
 }
 
