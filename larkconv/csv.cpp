@@ -42,12 +42,25 @@ uint64_t LoadEight(const char* p) {
   return eight;
 }
 
+constexpr uint64_t kOnes = 0x0101010101010101u;
+constexpr uint64_t kHighs = 0x8080808080808080u;
+
+// The high bit of each of the eight bytes that is zero (and maybe of bytes
+// after it): nonzero exactly when one is.
+uint64_t ZeroBytes(uint64_t eight) {
+  return (eight - kOnes) & ~eight & kHighs;
+}
+
 // True when one of the eight bytes is a zero or a quote.
 bool HasQuoteOrZero(uint64_t eight) {
-  constexpr uint64_t kOnes = 0x0101010101010101u;
-  constexpr uint64_t kHighs = 0x8080808080808080u;
-  const uint64_t quotes = eight ^ (kOnes * '"');  // a quote becomes a zero
-  return ((((eight - kOnes) & ~eight) | ((quotes - kOnes) & ~quotes)) & kHighs) != 0;
+  return (ZeroBytes(eight) | ZeroBytes(eight ^ (kOnes * '"'))) != 0;
+}
+
+// True when one of the eight bytes is c, a line feed or a zero.
+bool HasStop(uint64_t eight, char c) {
+  const uint64_t stops = ZeroBytes(eight) | ZeroBytes(eight ^ (kOnes * '\n')) |
+                         ZeroBytes(eight ^ (kOnes * static_cast<unsigned char>(c)));
+  return stops != 0;
 }
 
 int DecimalLength(uint32_t value) {
@@ -89,9 +102,12 @@ constexpr char kDosEndOfFile = 0x1A;
 // The first position from pos in text that holds stop, a line feed or a zero
 // byte, or text.size(): where a field or a quoted run of plain text ends.
 size_t FindStop(const std::string& text, size_t pos, char stop) {
-  // A std::string holds a zero after its last character, which ends the loop.
-  if (pos >= text.size()) return text.size();
   const char* const data = text.data();
+  const size_t size = text.size();
+  while (pos + 8 <= size && !HasStop(LoadEight(data + pos), stop))
+    pos += 8;
+  // A std::string holds a zero after its last character, which ends the loop.
+  if (pos >= size) return size;
   while (data[pos] != stop && data[pos] != '\n' && data[pos] != '\0')
     ++pos;
   return pos;
@@ -155,8 +171,12 @@ struct RowScan {
 
   // The position of the first quote in text[i..size-1], or size.
   static size_t FindQuote(const char* text, size_t i, size_t size) {
-    for (const size_t near = std::min(size, i + 16); i < near; ++i) {
-      if (text[i] == '"') return i;  // most quoted parts are short
+    // Most quoted parts are short: eight bytes at a time over the first 64.
+    const size_t near = std::min(size, i + 64);
+    while (i + 8 <= near && !ZeroBytes(LoadEight(text + i) ^ (kOnes * '"')))
+      i += 8;
+    for (const size_t end = std::min(near, i + 8); i < end; ++i) {
+      if (text[i] == '"') return i;
     }
     const void* quote = i < size ? std::memchr(text + i, '"', size - i) : nullptr;
     return quote ? static_cast<size_t>(static_cast<const char*>(quote) - text) : size;
@@ -172,6 +192,7 @@ CsvFile::~CsvFile() {
 bool CsvFile::Open(const std::string& path, const char* mode) {
   Close();
   readPos = readEnd = 0;
+  readError = false;
   // A file is read in binary: ReadLine drops the CR of a CR LF itself, while
   // Windows' text mode would take the first Ctrl-Z byte for the end of the file.
   if (std::strcmp(mode, "r") == 0) {
@@ -201,7 +222,7 @@ bool CsvFile::ReadLine() {
       break;
     }
   }
-  if (nextLine.empty() || unterminated || std::ferror(stream)) return false;
+  if (nextLine.empty() || unterminated || readError) return false;
   line.swap(nextLine);
   cursor = 0;
   return true;
@@ -240,6 +261,7 @@ bool CsvFile::FillReadBuffer() {
   if (!readBuffer) readBuffer = std::make_unique<char[]>(kReadBlock);
   readPos = 0;
   readEnd = std::fread(readBuffer.get(), 1, kReadBlock, stream);
+  if (readEnd < kReadBlock) readError = std::ferror(stream) != 0;
   return readEnd > 0;
 }
 
@@ -414,13 +436,27 @@ void CsvFile::AppendText(const char* text, size_t length) {
 void CsvFile::WriteLine() {
   *BuiltRoom(1) = '\n';
   lineStart = ++builtLength;
-  if (lineStart >= kWriteBlock) WriteBuilt(lineStart - lineStart % kWriteBlock);
+  if (stream && lineStart >= kWriteBlock) WriteBuilt(lineStart - lineStart % kWriteBlock);
+}
+
+void CsvFile::WriteLinesOf(CsvFile* lines) {
+  if (lineStart != builtLength) throw std::logic_error("lines written into a line being built");
+  const size_t length = lines->lineStart;
+  if (length == 0) return;
+  std::memcpy(BuiltRoom(length), lines->built.get(), length);
+  lineStart = builtLength += length;
+  lines->DropBuilt(length);
+  if (stream && lineStart >= kWriteBlock) WriteBuilt(lineStart - lineStart % kWriteBlock);
 }
 
 void CsvFile::WriteBuilt(size_t length) {
   if (length == 0) return;
   // A write error shows when the file is closed.
   if (stream && stream == output.Stream()) output.Write(built.get(), length);
+  DropBuilt(length);
+}
+
+void CsvFile::DropBuilt(size_t length) {
   builtLength -= length;
   lineStart -= length;
   std::memmove(built.get(), built.get() + length, builtLength);

@@ -35,6 +35,13 @@ class CsvFile {
   // True when the last ReadLine found the file's end inside a quoted part
   // carried over from an earlier line.
   bool RowUnterminated() const { return unterminated; }
+  // Exchanges the row read last with *row, which becomes the row whose fields
+  // are read next, from its start: rows move in and out of the file without
+  // being copied.
+  void SwapRow(std::string* row) {
+    line.swap(*row);
+    cursor = 0;
+  }
   bool AtLineEnd() const { return CharAtCursor() == '\0'; }
   std::string ReadField();
   // Appends the next field to field, so that a caller can reuse its storage.
@@ -51,8 +58,13 @@ class CsvFile {
   void AppendText(const char* text, size_t length);  // the length bytes at text
   // Ends the line built so far with its "\n" and starts a new one; written
   // lines go to the file in blocks, the last ones when it is closed. A write
-  // error shows when the file is closed.
+  // error shows when the file is closed. Without an open file the lines are
+  // kept, for WriteLinesOf or Abandon.
   void WriteLine();
+  // Writes the lines that lines ended, in order, after those of this file,
+  // and drops them from lines. Between lines only: throws std::logic_error
+  // while this file's line is being built.
+  void WriteLinesOf(CsvFile* lines);
 
   // True when a read of the stream has failed (not merely reached its end).
   bool ReadFailed() const;
@@ -60,7 +72,8 @@ class CsvFile {
   // false when it had an error or the close failed (the destination is then
   // as it was). Destruction closes the same way.
   bool Close();
-  // Closes a written file without touching the destination.
+  // Closes a written file without touching the destination; drops every
+  // line not yet written.
   void Abandon();
 
   // The row ReadLine read last, whole. larkconv takes it field by field; only
@@ -75,6 +88,7 @@ class CsvFile {
   }
   char* GrowBuilt(size_t n);
   void WriteBuilt(size_t length);  // writes the first length bytes of ended lines
+  void DropBuilt(size_t length);   // and drops them
   bool ReadPlainNumber(int32_t* value);
   char* StartField(char* p) const;
   bool FillReadBuffer();
@@ -90,7 +104,8 @@ class CsvFile {
   std::unique_ptr<char[]> readBuffer;
   size_t readPos = 0;
   size_t readEnd = 0;
-  OutputFile output;  // the destination when writing; stream is then its stream
+  bool readError = false;  // a read of the stream failed
+  OutputFile output;       // the destination when writing; stream is then its stream
   // The lines WriteLine ended, not yet written, then the line AppendInt and
   // AppendText build: the first builtLength characters of storage of
   // builtCapacity, kept from line to line; the line built starts at lineStart.

@@ -7,11 +7,15 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "ZelError.h"
 #include "csv.h"
 #include "format.h"
 #include "pdb.h"
+#include "pieces.h"
 
 namespace larkconv {
 
@@ -165,25 +169,67 @@ ZelError CountError(const char* pattern, int32_t count) {
   return ZelError(text);
 }
 
+// A conversion goes in pieces of at most this many records or rows and, past
+// the first of them, at most this many bytes of input; a second thread
+// converts every other piece when there are several.
+constexpr int64_t kPieceRecords = 1024;
+constexpr uint64_t kPieceBytes = 256 * 1024;
+
+bool TwoThreads() {
+  return std::thread::hardware_concurrency() > 1;
+}
+
+// The end of the piece of records of db that starts at first, before end.
+int64_t PieceEnd(const PdbDatabase& db, int64_t first, int64_t end) {
+  uint64_t bytes = 0;
+  int64_t i = first;
+  for (; i < end && i - first < kPieceRecords && bytes < kPieceBytes; ++i)
+    bytes += static_cast<uint32_t>(db.RecordAt(static_cast<uint32_t>(i))->length);
+  return i;
+}
+
+// Converts records first to end - 1 of db into lines of csv, each piece's
+// lines built apart and written in order.
+void RecordsToRows(const PdbDatabase& db, int64_t first, int64_t end, const std::string& format,
+                   CsvFile& csv) {
+  ParsedFormat formats[2] = {ParsedFormat(format), ParsedFormat(format)};  // one per worker
+  CsvFile lines[kPieceSlots];
+  std::pair<int64_t, int64_t> pieces[kPieceSlots];
+  int64_t next = first;
+  PieceSteps steps;
+  steps.take = [&](int slot) {
+    if (next >= end) return false;
+    pieces[slot] = {next, PieceEnd(db, next, end)};
+    next = pieces[slot].second;
+    return true;
+  };
+  steps.convert = [&](int slot, int worker) {
+    for (int64_t i = pieces[slot].first; i < pieces[slot].second; ++i)
+      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), lines[slot], formats[worker]);
+  };
+  steps.finish = [&](int slot) { csv.WriteLinesOf(&lines[slot]); };
+  RunInPieces(steps, TwoThreads() && PieceEnd(db, first, end) < end);
+}
+
 // Each of the two flows returns false when a record or row failed to convert.
 bool PdbToCsv(const Options& o, PdbDatabase& db, CsvFile& csv) {
   if (!db.Read(o.source)) throw ZelError("unable to read source pdb");
   if (db.IsResourceDb()) throw ZelError("source pdb cannot be a resource database");
   if (!csv.Open(o.dest, o.append ? "a" : "w")) throw ZelError("unable to open dest csv");
-  bool converted = true;
   try {
     if (db.RecordCount() < o.firstRow)
       throw CountError("source pdb does not have first requested record (only %d records)\n",
                        db.RecordCount());
-    ParsedFormat format(o.format);
-    for (int64_t i = o.firstRow; i < db.RecordCount() && (o.lastRow == -1 || i <= o.lastRow); ++i)
-      converted &= RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, format);
+    const int64_t end = o.lastRow == -1
+                            ? db.RecordCount()
+                            : std::min<int64_t>(db.RecordCount(), int64_t{o.lastRow} + 1);
+    RecordsToRows(db, o.firstRow, end, o.format, csv);
   } catch (...) {
     csv.Abandon();  // a failed run leaves the destination as it was
     throw;
   }
   if (!csv.Close()) throw ZelError("unable to write dest csv");
-  return converted;
+  return true;
 }
 
 // Reads row number row of the source; false at its end. A source that failed
@@ -195,6 +241,57 @@ bool ReadRow(CsvFile& csv, int64_t row) {
   if (csv.RowUnterminated())
     throw CountError("unterminated quoted field in source csv row %d", static_cast<int32_t>(row));
   return false;
+}
+
+/// The rows of one piece, as read from the source, in storage kept from piece
+/// to piece. Filled and emptied by RowsToRecords.
+struct RowPiece {
+  std::vector<std::string> rows;
+  size_t count = 0;
+  uint64_t bytes = 0;
+};
+
+// Converts the rows of source from row number row on, up to lastRow (-1: to
+// the end), into records appended to db, each piece's records built apart and
+// appended in order. False when db does not take a record.
+bool RowsToRecords(CsvFile& source, int64_t row, int32_t lastRow, const std::string& format,
+                   PdbDatabase& db, bool helper) {
+  ParsedFormat formats[2] = {ParsedFormat(format), ParsedFormat(format)};  // one per worker
+  CsvFile readers[2];  // each worker's row, whose fields the conversion reads
+  RowPiece pieces[kPieceSlots];
+  PdbDatabase records[kPieceSlots];
+  for (PdbDatabase& piece : records)
+    piece.SetResourceDb(false);
+  bool converted = true;
+  bool sourceEnded = false;
+  PieceSteps steps;
+  steps.take = [&](int slot) {
+    RowPiece& piece = pieces[slot];
+    piece.count = 0;
+    piece.bytes = 0;
+    while (!sourceEnded && piece.count < kPieceRecords && piece.bytes < kPieceBytes) {
+      sourceEnded = (lastRow != -1 && row > lastRow) || !ReadRow(source, row);
+      if (sourceEnded) break;
+      if (piece.count == piece.rows.size()) piece.rows.emplace_back();
+      source.SwapRow(&piece.rows[piece.count]);
+      piece.bytes += piece.rows[piece.count++].size();
+      ++row;
+    }
+    return piece.count > 0;
+  };
+  steps.convert = [&](int slot, int worker) {
+    for (size_t i = 0; i < pieces[slot].count; ++i) {
+      readers[worker].SwapRow(&pieces[slot].rows[i]);
+      RowToRecord(readers[worker], records[slot], formats[worker]);
+    }
+  };
+  steps.finish = [&](int slot) {
+    for (int32_t i = 0; i < records[slot].RecordCount(); ++i)
+      converted &= db.AppendRecord(*records[slot].RecordAt(static_cast<uint32_t>(i)));
+    records[slot].Clear();
+  };
+  RunInPieces(steps, helper);
+  return converted;
 }
 
 bool CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
@@ -215,11 +312,11 @@ bool CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
     ++skipped;
   if (skipped < o.firstRow)
     throw CountError("source csv does not have %d rows, cannot start\n", o.firstRow);
-  ParsedFormat format(o.format);
   db.ReserveRecords(RowsAtMost(o));
-  bool converted = true;
-  for (int64_t i = o.firstRow; (o.lastRow == -1 || i <= o.lastRow) && ReadRow(csv, i); ++i)
-    converted &= RowToRecord(csv, db, format);
+  std::error_code error;
+  const bool large = std::filesystem::file_size(o.source, error) > kPieceBytes && !error;
+  const bool converted =
+      RowsToRecords(csv, o.firstRow, o.lastRow, o.format, db, TwoThreads() && large);
   if (!db.Write(o.dest)) throw ZelError("unable to write pdb");
   return converted;
 }

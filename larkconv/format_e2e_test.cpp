@@ -229,6 +229,46 @@ TEST_F(FormatE2e, RoundTripProperty) {
   }
 }
 
+// Inputs large enough to be converted in pieces on two threads fail exactly
+// where one converted record by record would: at the first record or row that
+// meets a fault, leaving the destination as it was.
+TEST_F(FormatE2e, LargeInputsFailWhereSmallOnesDo) {
+  std::vector<Bytes> records(6000, B({1}));
+  records[5000] = B({1, 2, 3, 4, 5});  // the first record to reach the "x"
+  WriteFileBytes(dir / "in.pdb", BuildPdb(Database(records)));
+  WriteFileText(dir / "old.csv", "\"old\"\n");
+  Outcome run = Larkconv(dir.Path(), {"-pdb", "-a", "bi.x", "in.pdb", "old.csv"});
+  EXPECT_EQ(run.out, "ZelError: invalid format string\n");
+  EXPECT_EQ(ReadFileText(dir / "old.csv"), "\"old\"\n");
+  EXPECT_EQ(Larkconv(dir.Path(), {"-pdb", "-r0-4999", "bi.x", "in.pdb", "out.csv"}).status, 0);
+  std::string lines;
+  for (int i = 0; i < 5000; ++i)
+    lines += "\"1\"\n";
+  EXPECT_EQ(ReadTextFile(dir / "out.csv"), lines);
+
+  // 40000 rows; row 36000 reaches the fault, after the record limit unless
+  // the range starts late enough.
+  std::string csv;
+  for (int row = 0; row < 40000; ++row)
+    csv += row == 36000 ? "1,2,x\n" : "\"" + std::string(56, 'a') + "\"\n";
+  WriteFileText(dir / "in.csv", csv);
+  run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "szbi.x", "in.csv", "out.pdb"});
+  EXPECT_EQ(run.out, "ZelError: pdb cannot hold more than 32767 records\n");
+  run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r3300-", "szbi.x", "in.csv", "out.pdb"});
+  EXPECT_EQ(run.out, "ZelError: invalid format string\n");
+  EXPECT_FALSE(fs::exists(dir / "out.pdb"));
+
+  // A quote opened on row 39900 that the file never closes.
+  csv.resize(csv.size() - 100 * 59);
+  csv += "\"open\n";
+  for (int row = 1; row < 100; ++row)
+    csv += "more\n";
+  WriteFileText(dir / "in.csv", csv);
+  run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r10000-", "sz", "in.csv", "out.pdb"});
+  EXPECT_EQ(run.out, "ZelError: unterminated quoted field in source csv row 39900\n");
+  EXPECT_FALSE(fs::exists(dir / "out.pdb"));
+}
+
 // The largest database converts in both directions in a fraction of a second
 // (the bound is loose, for slow and sanitizer builds; quadratic work breaks it).
 TEST_F(FormatE2e, LargestDatabaseConvertsQuickly) {
