@@ -56,38 +56,55 @@ bool HasQuoteOrZero(uint64_t eight) {
   return (ZeroBytes(eight) | ZeroBytes(eight ^ (kOnes * '"'))) != 0;
 }
 
-// True when one of the eight bytes is c, a line feed or a zero.
-bool HasStop(uint64_t eight, char c) {
-  const uint64_t stops = ZeroBytes(eight) | ZeroBytes(eight ^ (kOnes * '\n')) |
-                         ZeroBytes(eight ^ (kOnes * static_cast<unsigned char>(c)));
-  return stops != 0;
-}
-
-int DecimalLength(uint32_t value) {
-  int length = 1;
-  for (; value >= 10000; value /= 10000)
-    length += 4;
-  return length + (value >= 10) + (value >= 100) + (value >= 1000);
-}
-
-// Writes value in decimal at p, two digits at a time; returns the end.
-char* PutDecimal(char* p, uint32_t value) {
+// Writes the two digits of value (below 100) at p.
+void PutPair(char* p, uint32_t value) {
   static const char kPairs[] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  char* const end = p + DecimalLength(value);
-  char* q = end;
-  for (; value >= 100; value /= 100) {
-    q -= 2;
-    std::memcpy(q, kPairs + 2 * (value % 100), 2);
+  std::memcpy(p, kPairs + 2 * value, 2);
+}
+
+// Writes the four digits of value (below 10000) at p.
+void PutFour(char* p, uint32_t value) {
+  PutPair(p, value / 100);
+  PutPair(p + 2, value % 100);
+}
+
+// Writes value (below 10000) in decimal at p; returns the end.
+char* PutSmall(char* p, uint32_t value) {
+  if (value < 100) {
+    if (value < 10) {
+      *p = static_cast<char>('0' + value);
+      return p + 1;
+    }
+    PutPair(p, value);
+    return p + 2;
   }
-  if (value >= 10) {
-    std::memcpy(q - 2, kPairs + 2 * value, 2);
+  const uint32_t high = value / 100;
+  if (high < 10) {
+    *p++ = static_cast<char>('0' + high);
   } else {
-    q[-1] = static_cast<char>('0' + value);
+    PutPair(p, high);
+    p += 2;
   }
-  return end;
+  PutPair(p, value % 100);
+  return p + 2;
+}
+
+// Writes value in decimal at p, two digits at a time; returns the end.
+char* PutDecimal(char* p, uint32_t value) {
+  if (value < 10000) return PutSmall(p, value);
+  if (value < 100000000) {
+    p = PutSmall(p, value / 10000);
+    PutFour(p, value % 10000);
+    return p + 4;
+  }
+  p = PutSmall(p, value / 100000000);
+  const uint32_t low = value % 100000000;
+  PutFour(p, low / 10000);
+  PutFour(p + 4, low % 10000);
+  return p + 8;
 }
 
 constexpr size_t kReadBlock = 64 * 1024;
@@ -104,8 +121,6 @@ constexpr char kDosEndOfFile = 0x1A;
 size_t FindStop(const std::string& text, size_t pos, char stop) {
   const char* const data = text.data();
   const size_t size = text.size();
-  while (pos + 8 <= size && !HasStop(LoadEight(data + pos), stop))
-    pos += 8;
   // A std::string holds a zero after its last character, which ends the loop.
   if (pos >= size) return size;
   while (data[pos] != stop && data[pos] != '\n' && data[pos] != '\0')
@@ -171,12 +186,8 @@ struct RowScan {
 
   // The position of the first quote in text[i..size-1], or size.
   static size_t FindQuote(const char* text, size_t i, size_t size) {
-    // Most quoted parts are short: eight bytes at a time over the first 64.
-    const size_t near = std::min(size, i + 64);
-    while (i + 8 <= near && !ZeroBytes(LoadEight(text + i) ^ (kOnes * '"')))
-      i += 8;
-    for (const size_t end = std::min(near, i + 8); i < end; ++i) {
-      if (text[i] == '"') return i;
+    for (const size_t near = std::min(size, i + 16); i < near; ++i) {
+      if (text[i] == '"') return i;  // most quoted parts are short
     }
     const void* quote = i < size ? std::memchr(text + i, '"', size - i) : nullptr;
     return quote ? static_cast<size_t>(static_cast<const char*>(quote) - text) : size;
@@ -393,6 +404,14 @@ void CsvFile::AppendInt(int32_t value) {
 
 void CsvFile::AppendText(const std::string& text) {
   AppendText(text.data(), text.size());
+}
+
+void CsvFile::AppendChar(char c) {
+  char* p = StartField(BuiltRoom(5));
+  if (c != '\0') *p++ = c;
+  if (c == '"') *p++ = '"';
+  *p++ = '"';
+  builtLength = static_cast<size_t>(p - built.get());
 }
 
 void CsvFile::AppendText(const char* text, size_t length) {

@@ -56,6 +56,7 @@ class CsvFile {
   // Adds the text up to its first zero byte as one quoted field.
   void AppendText(const std::string& text);
   void AppendText(const char* text, size_t length);  // the length bytes at text
+  void AppendChar(char c);                           // AppendText of the one byte c
   // Ends the line built so far with its "\n" and starts a new one; written
   // lines go to the file in blocks, the last ones when it is closed. A write
   // error shows when the file is closed. Without an open file the lines are

@@ -77,8 +77,8 @@ TEST_F(CsvTest, LongTextsAndLinesAreWrittenWhole) {
 
 TEST_F(CsvTest, ShortTextsAndIntegersOfEveryWidthAreWrittenExactly) {
   // A quote or a zero at every place of texts around the eight-byte steps of
-  // the short-text copy, integers of every digit count and sign, and enough
-  // lines to go out in several blocks.
+  // the short-text copy and as a character, integers of every digit count and
+  // sign, and enough lines to go out in several blocks.
   ASSERT_TRUE(csv.Open((dir / "out.csv").string(), "w"));
   std::string expected;
   int64_t power = 1;
@@ -92,11 +92,13 @@ TEST_F(CsvTest, ShortTextsAndIntegersOfEveryWidthAreWrittenExactly) {
           const int32_t value = static_cast<int32_t>(at % 2 ? -power : power - 1);
           csv.AppendText(text);
           csv.AppendInt(value);
+          csv.AppendChar(special);
           csv.WriteLine();
           std::string quoted;
           for (const char c : text.substr(0, text.find('\0')))
             quoted += c == '"' ? "\"\"" : std::string(1, c);
-          expected += "\"" + quoted + "\",\"" + std::to_string(value) + "\"\n";
+          expected += "\"" + quoted + "\",\"" + std::to_string(value) + "\",\"" +
+                      (special == '"' ? "\"\"" : "") + "\"\n";
         }
       }
     }
