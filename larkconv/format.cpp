@@ -131,7 +131,7 @@ inline void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size
       return;
     }
     case FieldKind::Char:
-      csv.AppendText(text, 1);
+      csv.AppendChar(text[0]);
       return;
     case FieldKind::Float: {
       uint32_t bits = 0;
@@ -251,24 +251,40 @@ size_t FieldBytes(FieldKind kind, int32_t size, const uint8_t* p, size_t availab
 
 ParsedFormat::ParsedFormat(std::string format) {
   textFault = SplitFormat(std::move(format), &head.text, &group.text);
+  // The parts are parsed at once; a fault still throws only when a conversion
+  // asks for an item past it.
+  ParseAll(&head);
+  ParseAll(&group);
+  flat = !textFault && Flatten(head, &headFields) && Flatten(group, &groupFields);
+}
+
+void ParsedFormat::ParseAll(Part* part) {
+  for (size_t cursor = 0; cursor < part->text.size();) {
+    FormatItem item;
+    part->faulty = !ParseItem(part->text, &cursor, &item);
+    if (part->faulty) return;
+    part->items.push_back(item);
+  }
+}
+
+// Lists the fields of a part that parsed without a fault; false when it had
+// one, or more fields than are worth listing.
+bool ParsedFormat::Flatten(const Part& part, std::vector<FormatField>* fields) {
+  constexpr size_t kMostListed = 4096;
+  if (part.faulty) return false;
+  for (const FormatItem& item : part.items) {
+    if (static_cast<size_t>(item.count) > kMostListed - fields->size()) return false;
+    fields->insert(fields->end(), static_cast<size_t>(item.count), {item.kind, item.size});
+  }
+  return true;
 }
 
 void ParsedFormat::CheckText() const {
   if (textFault) throw ZelError(textFault);
 }
 
-const FormatItem* ParsedFormat::ParseUpTo(Part* part, size_t index) {
-  while (index >= part->items.size()) {
-    if (part->faulty) ThrowInvalidFormat();
-    if (part->cursor >= part->text.size()) {
-      part->ended = true;
-      return nullptr;
-    }
-    FormatItem item;
-    part->faulty = !ParseItem(part->text, &part->cursor, &item);
-    if (!part->faulty) part->items.push_back(item);
-  }
-  return &part->items[index];
+void ParsedFormat::ThrowFault() {
+  ThrowInvalidFormat();
 }
 
 bool FieldCursor::NextPart() {
@@ -321,8 +337,13 @@ bool ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::Row
 }  // namespace
 
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, ParsedFormat& format) {
-  FieldCursor fields(format);
-  ConvertRecord(fields, record, csv);
+  if (format.IsFlat()) {
+    FlatCursor fields(format);
+    ConvertRecord(fields, record, csv);
+  } else {
+    FieldCursor fields(format);
+    ConvertRecord(fields, record, csv);
+  }
   return true;
 }
 
@@ -333,6 +354,10 @@ bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& forma
 }
 
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format) {
+  if (format.IsFlat()) {
+    FlatCursor fields(format);
+    return ConvertRow(fields, csv, db, format.Row());
+  }
   FieldCursor fields(format);
   return ConvertRow(fields, csv, db, format.Row());
 }

@@ -86,24 +86,38 @@ struct FormatItem {
   int32_t count = 1;
 };
 
+/// One field of a format string, as FlatCursor hands it out.
+struct FormatField {
+  FieldKind kind = FieldKind::Integer;
+  int32_t size = 0;
+};
+
 /// The items of one format string, parsed once per run and shared by every
-/// record or row: made by the driver, walked by FieldCursor in the converters.
+/// record or row: made by the driver, walked by FieldCursor (or FlatCursor) in
+/// the converters.
 class ParsedFormat {
  public:
   // Never throws ZelError: every fault waits until a conversion reaches it.
   explicit ParsedFormat(std::string format);
 
+  // True when the whole text parsed without a fault into few enough fields
+  // for HeadFields and GroupFields to list them one by one, each item
+  // repeated as often as it comes.
+  bool IsFlat() const { return flat; }
+  const std::vector<FormatField>& HeadFields() const { return headFields; }
+  const std::vector<FormatField>& GroupFields() const { return groupFields; }
+
   // Throws what building a RecordFormat from the text throws: "missing format
   // specifier" for an empty text, "invalid format string" for a "(" alone.
   void CheckText() const;
   // The index-th item of the head, or of the group when inGroup; nullptr when
-  // that part ends before it. Parses up to it the first time it is asked for;
-  // throws ZelError "invalid format string" where parsing fails, on every call
-  // that reaches that place.
-  const FormatItem* ItemAt(bool inGroup, size_t index) {
-    Part& part = inGroup ? group : head;
+  // that part ends before it. Throws ZelError "invalid format string" where
+  // parsing failed, on every call that reaches that place.
+  const FormatItem* ItemAt(bool inGroup, size_t index) const {
+    const Part& part = inGroup ? group : head;
     if (index < part.items.size()) return &part.items[index];
-    return part.ended ? nullptr : ParseUpTo(&part, index);
+    if (part.faulty) ThrowFault();
+    return nullptr;
   }
   bool HasGroup() const { return !group.text.empty(); }
 
@@ -116,22 +130,52 @@ class ParsedFormat {
   RowBuffers& Row() { return row; }
 
  private:
-  /// The head or the group: its text, the items parsed from it so far and
-  /// where parsing stands. Filled by ParseUpTo.
+  /// The head or the group: its text and the items parsed from it, up to
+  /// its end or its first fault. Filled by ParseAll.
   struct Part {
     std::string text;
-    size_t cursor = 0;
     std::vector<FormatItem> items;
     bool faulty = false;  // parsing stopped at a fault after the last item
-    bool ended = false;   // every item of the text is parsed
   };
 
-  const FormatItem* ParseUpTo(Part* part, size_t index);
+  [[noreturn]] static void ThrowFault();
+  static void ParseAll(Part* part);
+  static bool Flatten(const Part& part, std::vector<FormatField>* fields);
 
   Part head;
   Part group;
   const char* textFault = nullptr;  // the fault of the text as a whole, if any
+  bool flat = false;
+  std::vector<FormatField> headFields;
+  std::vector<FormatField> groupFields;
   RowBuffers row;
+};
+
+/// Walks the fields of a ParsedFormat that IsFlat, as FieldCursor does from
+/// its items, but from its lists of fields. Made afresh by each conversion.
+class FlatCursor {
+ public:
+  explicit FlatCursor(const ParsedFormat& format)
+      : next(format.HeadFields().data()),
+        end(next + format.HeadFields().size()),
+        group(format.GroupFields()) {}
+
+  bool NextField(FieldKind* kind, int32_t* size) {
+    if (next == end) {
+      if (group.empty()) return false;
+      next = group.data();
+      end = next + group.size();
+    }
+    *kind = next->kind;
+    *size = next->size;
+    ++next;
+    return true;
+  }
+
+ private:
+  const FormatField* next;
+  const FormatField* end;
+  const std::vector<FormatField>& group;
 };
 
 /// Walks the fields of a ParsedFormat for one record or row, as RecordFormat's
@@ -139,7 +183,7 @@ class ParsedFormat {
 class FieldCursor {
  public:
   // Throws ParsedFormat::CheckText's fault.
-  explicit FieldCursor(ParsedFormat& format) : format(format) { format.CheckText(); }
+  explicit FieldCursor(const ParsedFormat& format) : format(format) { format.CheckText(); }
 
   // Stores the next field and returns true, or returns false when the format
   // has ended; throws the fault of the item reached, like NextField.
@@ -167,7 +211,7 @@ class FieldCursor {
   // returns false when the format has ended.
   bool NextPart();
 
-  ParsedFormat& format;
+  const ParsedFormat& format;
   FieldKind itemKind = FieldKind::Integer;  // the current item's field
   int32_t itemSize = 0;
   bool inGroup = false;

@@ -40,8 +40,10 @@ std::string Describe(const std::string& format, int most = 8) {
 
 const char* const kInvalid = "!invalid format string";
 
-// As Describe, for the fields a FieldCursor takes from parsed.
-std::string DescribeParsed(ParsedFormat& parsed, int most) {
+// As Describe, for the fields a FieldCursor, or a FlatCursor when flat, takes
+// from parsed.
+std::string DescribeParsed(const ParsedFormat& parsed, int most, bool flat = false) {
+  if (flat) return DescribeFields([&parsed] { return FlatCursor(parsed); }, most);
   return DescribeFields([&parsed] { return FieldCursor(parsed); }, most);
 }
 
@@ -136,21 +138,34 @@ TEST(RecordFormat, CountsAndLengthsOf2To31AreRejected) {
 // One ParsedFormat, walked again and again as the converters walk it for one
 // record after another, gives the fields and faults RecordFormat gives afresh,
 // however far each walk goes; faults come again on every walk that reaches them.
+// A format without a fault is flat, and its lists of fields give the same.
 TEST(ParsedFormat, WalksGiveWhatRecordFormatGives) {
   std::mt19937 rng(16);
   static const char kChars[] = "bwicfslz0123.()x";
+  int flat = 0;
   for (int round = 0; round < 20000; ++round) {
     std::string format;
     for (uint32_t n = rng() % 9; n > 0; --n)
       format += kChars[rng() % (sizeof kChars - 1)];
     ParsedFormat parsed(format);
-    for (int most : {2, 12, 1, 12})
+    flat += parsed.IsFlat();
+    for (int most : {2, 12, 1, 12}) {
       ASSERT_EQ(DescribeParsed(parsed, most), Describe(format, most)) << format;
+      if (parsed.IsFlat()) {
+        ASSERT_EQ(DescribeParsed(parsed, most, true), Describe(format, most)) << format;
+      }
+    }
   }
+  EXPECT_GT(flat, 1000);
+  // A fault anywhere, however far, or too many fields to list, and the
+  // FieldCursor walks the items instead.
+  EXPECT_TRUE(ParsedFormat("bw(4ic)").IsFlat());
+  EXPECT_TRUE(ParsedFormat("4096b").IsFlat());
+  for (const char* walked : {"b3000ix", "b(wx)", "b(w", "", "4097b", "4000b(97cx)"})
+    EXPECT_FALSE(ParsedFormat(walked).IsFlat()) << walked;
 }
 
-// A cursor inside a repeated item keeps it while another cursor parses the
-// items after it (which may move them).
+// A cursor inside a repeated item keeps its place while another cursor walks on.
 TEST(ParsedFormat, CursorsMayBeInterleaved) {
   ParsedFormat parsed("3wbcfszi2i1s7l9wcbf");
   FieldCursor slow(parsed);
