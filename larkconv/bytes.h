@@ -1,7 +1,9 @@
 #pragma once
 
 // Big-endian coding of 16- and 32-bit numbers: the byte order of every number
-// in a PDB file and in a record's bytes, whatever the host's order.
+// in a PDB file and in a record's bytes, whatever the host's order. And one
+// little-endian read of eight bytes, with which the CSV reader scans text
+// eight characters at a time, the first character in the lowest byte.
 //
 // One vocabulary for every reader and writer of bytes in larkconv:
 // - Put*    appends the number to a byte buffer.
@@ -51,6 +53,11 @@ inline uint16_t DecodeBig16(const uint8_t* p) {
 inline uint32_t DecodeBig32(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
          (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+
+inline uint64_t DecodeLittle64(const uint8_t* p) {
+  return uint64_t{p[0]} | uint64_t{p[1]} << 8 | uint64_t{p[2]} << 16 | uint64_t{p[3]} << 24 |
+         uint64_t{p[4]} << 32 | uint64_t{p[5]} << 40 | uint64_t{p[6]} << 48 | uint64_t{p[7]} << 56;
 }
 
 inline bool GetBig16(const uint8_t* p, const uint8_t* limit, uint16_t* value) {

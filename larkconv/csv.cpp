@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "bytes.h"
+
 namespace larkconv {
 
 namespace {
@@ -49,6 +51,24 @@ constexpr uint64_t kHighs = 0x8080808080808080u;
 // after it): nonzero exactly when one is.
 uint64_t ZeroBytes(uint64_t eight) {
   return (eight - kOnes) & ~eight & kHighs;
+}
+
+// The eight characters at p, the first in the lowest byte.
+uint64_t EightAt(const char* p) {
+  return DecodeLittle64(reinterpret_cast<const uint8_t*>(p));
+}
+
+// Marks (by its high bit) each of the eight bytes that is c, exactly up to
+// the first one marked.
+uint64_t BytesEqual(uint64_t eight, char c) {
+  return ZeroBytes(eight ^ (kOnes * static_cast<unsigned char>(c)));
+}
+
+// The index, 0 to 7, of the first byte marked in marks (not 0) of eight
+// characters read by EightAt.
+size_t FirstMarked(uint64_t marks) {
+  const uint64_t lowest = (marks & (0 - marks)) >> 7;  // 1 << (8 * index)
+  return static_cast<size_t>((lowest * 0x0001020304050607u) >> 56);
 }
 
 // True when one of the eight bytes is a zero or a quote.
@@ -186,11 +206,13 @@ struct RowScan {
 
   // The position of the first quote in text[i..size-1], or size.
   static size_t FindQuote(const char* text, size_t i, size_t size) {
-    for (const size_t near = std::min(size, i + 16); i < near; ++i) {
-      if (text[i] == '"') return i;  // most quoted parts are short
+    for (; i + 8 <= size; i += 8) {
+      const uint64_t quotes = BytesEqual(EightAt(text + i), '"');
+      if (quotes != 0) return i + FirstMarked(quotes);
     }
-    const void* quote = i < size ? std::memchr(text + i, '"', size - i) : nullptr;
-    return quote ? static_cast<size_t>(static_cast<const char*>(quote) - text) : size;
+    while (i < size && text[i] != '"')
+      ++i;
+    return i;
   }
 };
 

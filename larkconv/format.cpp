@@ -200,8 +200,8 @@ inline void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv, RecordB
 }  // namespace
 
 void RecordBytes::Grow(size_t n) {
-  size_t grown = length + n;
-  if (capacity <= kLimit) grown = std::max(grown, 2 * capacity);
+  if (n >= kLimit - length) throw std::length_error("record longer than a record length can hold");
+  const size_t grown = std::max(length + n, std::min(2 * capacity, kLimit - 1));
   std::unique_ptr<uint8_t[]> larger(new uint8_t[grown]);
   if (length > 0) std::memcpy(larger.get(), storage.get(), length);
   storage = std::move(larger);

@@ -24,9 +24,7 @@ class RecordBytes {
   // std::length_error when the record would reach 2^31 bytes, the most a
   // record length holds.
   uint8_t* Extend(size_t n) {
-    if (n >= kLimit - length)
-      throw std::length_error("record longer than a record length can hold");
-    if (n > capacity - length) Grow(n);
+    if (n > capacity - length) Grow(n);  // the capacity stays below the limit
     uint8_t* added = storage.get() + length;
     length += n;
     return added;
