@@ -206,7 +206,7 @@ void BM_CsvBuildLine(benchmark::State& state) {
   int lines = 0;
   for (auto _ : state) {
     for (int i = 0; i < 11; ++i)
-      csv.AppendInt(n += 977);
+      csv.AppendInt(n = static_cast<int32_t>(static_cast<uint32_t>(n) + 977u));  // wraps
     csv.AppendText("Quarterly, \"net\"");
     for (int i = 0; i < 7; ++i)
       csv.AppendText("text of a field");

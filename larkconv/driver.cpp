@@ -169,9 +169,9 @@ ZelError CountError(const char* pattern, int32_t count) {
   return ZelError(text);
 }
 
-// A conversion goes in pieces of at most this many records or rows and, past
-// the first of them, at most this many bytes of input; a second thread
-// converts every other piece when there are several.
+// A conversion goes in pieces of at most this many records or rows and about
+// this many bytes of input (a piece holds at least one); when there are
+// several, a second thread converts pieces alongside the calling thread.
 constexpr int64_t kPieceRecords = 1024;
 constexpr uint64_t kPieceBytes = 256 * 1024;
 
