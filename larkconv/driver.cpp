@@ -192,7 +192,7 @@ int64_t PieceEnd(const PdbDatabase& db, int64_t first, int64_t end) {
 // lines built apart and written in order.
 void RecordsToRows(const PdbDatabase& db, int64_t first, int64_t end, const std::string& format,
                    CsvFile& csv) {
-  ParsedFormat formats[2] = {ParsedFormat(format), ParsedFormat(format)};  // one per worker
+  const ParsedFormat parsed(format);  // only read, by both workers
   CsvFile lines[kPieceSlots];
   std::pair<int64_t, int64_t> pieces[kPieceSlots];
   int64_t next = first;
@@ -203,9 +203,9 @@ void RecordsToRows(const PdbDatabase& db, int64_t first, int64_t end, const std:
     next = pieces[slot].second;
     return true;
   };
-  steps.convert = [&](int slot, int worker) {
+  steps.convert = [&](int slot, int) {
     for (int64_t i = pieces[slot].first; i < pieces[slot].second; ++i)
-      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), lines[slot], formats[worker]);
+      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), lines[slot], parsed);
   };
   steps.finish = [&](int slot) { csv.WriteLinesOf(&lines[slot]); };
   RunInPieces(steps, TwoThreads() && PieceEnd(db, first, end) < end);
@@ -256,8 +256,10 @@ struct RowPiece {
 // appended in order. False when db does not take a record.
 bool RowsToRecords(CsvFile& source, int64_t row, int32_t lastRow, const std::string& format,
                    PdbDatabase& db, bool helper) {
-  ParsedFormat formats[2] = {ParsedFormat(format), ParsedFormat(format)};  // one per worker
-  CsvFile readers[2];  // each worker's row, whose fields the conversion reads
+  // Each worker its own format and row, whose fields the conversion reads
+  // and whose buffers it keeps.
+  ParsedFormat formats[2] = {ParsedFormat(format), ParsedFormat(format)};
+  CsvFile readers[2];
   RowPiece pieces[kPieceSlots];
   PdbDatabase records[kPieceSlots];
   for (PdbDatabase& piece : records)

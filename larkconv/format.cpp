@@ -336,7 +336,7 @@ bool ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::Row
 
 }  // namespace
 
-bool RecordToRow(const PdbRecord& record, CsvFile& csv, ParsedFormat& format) {
+bool RecordToRow(const PdbRecord& record, CsvFile& csv, const ParsedFormat& format) {
   if (format.IsFlat()) {
     FlatCursor fields(format);
     ConvertRecord(fields, record, csv);

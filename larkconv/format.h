@@ -219,7 +219,7 @@ class FieldCursor {
 
 // Converts one record into one CSV line, written to csv. True: every record
 // converts, a short one giving the fields it holds.
-bool RecordToRow(const PdbRecord& record, CsvFile& csv, ParsedFormat& format);
+bool RecordToRow(const PdbRecord& record, CsvFile& csv, const ParsedFormat& format);
 // The same, reading the format text afresh for this record alone.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format);
 
