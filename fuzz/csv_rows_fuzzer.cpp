@@ -171,6 +171,29 @@ Split RowsOf(const std::string& text) {
   return split;
 }
 
+// Each row that PlainRowToRecord reads straight from its text, as read or
+// with its line feed as CR LF, gives the record RowToRecord gave (in db) and
+// ends where the row does.
+void CheckPlainRows(const std::vector<std::string>& rows, const std::string& format,
+                    const PdbDatabase& db) {
+  ParsedFormat parsed(format);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    std::string crlf = rows[i];
+    if (!crlf.empty() && crlf.back() == '\n') crlf.insert(crlf.size() - 1, "\r");
+    const std::string* const texts[] = {&rows[i], &crlf};
+    for (const std::string* text : texts) {
+      PdbDatabase plain;
+      plain.SetResourceDb(false);
+      const char* next = PlainRowToRecord(text->c_str(), plain, parsed);
+      if (!next) continue;
+      Check(next == text->c_str() + text->size());
+      const PdbRecord& want = *db.RecordAt(static_cast<uint32_t>(i));
+      const PdbRecord& got = *plain.RecordAt(0);
+      Check(got.length == want.length && std::memcmp(got.bytes, want.bytes, got.length) == 0);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -220,5 +243,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Check(!again.ReadLine());
   CheckFieldsComeBack(rowsRead);
+  CheckPlainRows(split.rows, format, db);
   return 0;
 }

@@ -19,6 +19,13 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// The signed number of that magnitude, held to 32 bits.
+int32_t ClampedInt32(uint64_t magnitude, bool negative) {
+  const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
+  const int64_t value = static_cast<int64_t>(magnitude < limit ? magnitude : limit);
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
 // The number the text from p to end begins with, as strtol reads it in base
 // 10, held to 32 bits; *next is set to where its digits end.
 int32_t ParseInt32(const char* p, const char* end, const char** next) {
@@ -33,9 +40,7 @@ int32_t ParseInt32(const char* p, const char* end, const char** next) {
     if (magnitude <= limit) magnitude = magnitude * 10 + static_cast<uint64_t>(*p - '0');
   }
   *next = p;
-  if (magnitude > limit) magnitude = limit;
-  const int64_t value = static_cast<int64_t>(magnitude);
-  return static_cast<int32_t>(negative ? -value : value);
+  return ClampedInt32(magnitude, negative);
 }
 
 uint64_t LoadEight(const char* p) {
@@ -224,7 +229,6 @@ CsvFile::~CsvFile() {
 
 bool CsvFile::Open(const std::string& path, const char* mode) {
   Close();
-  readPos = readEnd = 0;
   readError = false;
   // A file is read in binary: ReadLine drops the CR of a CR LF itself, while
   // Windows' text mode would take the first Ctrl-Z byte for the end of the file.
@@ -238,7 +242,8 @@ bool CsvFile::Open(const std::string& path, const char* mode) {
 
 bool CsvFile::ReadLine() {
   unterminated = false;
-  if (!stream) return false;
+  endedInQuote = false;
+  if (!stream && !readData) return false;
   nextLine.clear();
   RowScan scan;
   for (size_t lineInRow = 0;; ++lineInRow) {
@@ -246,11 +251,13 @@ bool CsvFile::ReadLine() {
     if (!AppendPhysicalLine(&nextLine)) {
       // The file ended inside a quoted part. One opened on the file's last
       // line ends there; one carried over from an earlier line is a fault.
+      endedInQuote = lineInRow > 0;
       unterminated = lineInRow > 0 && scan.quoteOpenedOnLine + 1 < lineInRow;
       break;
     }
     if (!scan.EndsInQuote(nextLine, start, lineInRow)) break;
     if (nextLine.back() != '\n') {  // the file's last line
+      endedInQuote = true;
       unterminated = scan.quoteOpenedOnLine < lineInRow;
       break;
     }
@@ -269,7 +276,7 @@ bool CsvFile::AppendPhysicalLine(std::string* row) {
   const size_t start = row->size();
   for (;;) {
     if (readPos == readEnd && !FillReadBuffer()) break;
-    const char* begin = readBuffer.get() + readPos;
+    const char* begin = readData + readPos;
     const size_t available = readEnd - readPos;
     const char* newline = static_cast<const char*>(std::memchr(begin, '\n', available));
     const size_t take = newline ? static_cast<size_t>(newline - begin) + 1 : available;
@@ -291,11 +298,47 @@ bool CsvFile::AppendPhysicalLine(std::string* row) {
 
 // Reads the next block of the stream; false at its end or on a read error.
 bool CsvFile::FillReadBuffer() {
+  if (!stream) return false;  // ReadFrom's text has no more
   if (!readBuffer) readBuffer = std::make_unique<char[]>(kReadBlock);
+  readData = readBuffer.get();
   readPos = 0;
   readEnd = std::fread(readBuffer.get(), 1, kReadBlock, stream);
   if (readEnd < kReadBlock) readError = std::ferror(stream) != 0;
   return readEnd > 0;
+}
+
+bool CsvFile::ReadLines(std::string* lines, size_t about, bool* last) {
+  lines->clear();
+  *last = false;
+  for (;;) {
+    if (readPos == readEnd && !FillReadBuffer()) {
+      *last = true;
+      break;
+    }
+    const char* begin = readData + readPos;
+    const size_t available = readEnd - readPos;
+    // The first "\n" at or after the about-th byte ends the lines.
+    const size_t before = lines->size() + 1 < about ? about - 1 - lines->size() : 0;
+    const size_t skip = std::min(before, available);
+    const char* newline =
+        static_cast<const char*>(std::memchr(begin + skip, '\n', available - skip));
+    const size_t take = newline ? static_cast<size_t>(newline - begin) + 1 : available;
+    lines->append(begin, take);
+    readPos += take;
+    if (newline) {
+      *last = readPos == readEnd && !FillReadBuffer();
+      break;
+    }
+  }
+  return !lines->empty() && !readError;
+}
+
+void CsvFile::ReadFrom(const char* text, size_t size) {
+  Close();
+  readData = text;
+  readPos = 0;
+  readEnd = size;
+  readError = false;
 }
 
 std::string CsvFile::ReadField() {
@@ -384,9 +427,7 @@ bool CsvFile::ReadPlainNumber(int32_t* value) {
   if (p == digits || p - digits > 10) return false;
   if (quoted && *p++ != '"') return false;
   if (*p != ',' && *p != '\n' && *p != '\0') return false;
-  const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
-  const int64_t number = static_cast<int64_t>(magnitude < limit ? magnitude : limit);
-  *value = static_cast<int32_t>(negative ? -number : number);
+  *value = ClampedInt32(magnitude, negative);
   cursor = static_cast<size_t>(p - data) + (*p != '\0' ? 1 : 0);
   return true;
 }
@@ -508,6 +549,8 @@ bool CsvFile::ReadFailed() const {
 }
 
 bool CsvFile::Close() {
+  readData = nullptr;
+  readPos = readEnd = 0;
   if (!stream) return true;
   WriteBuilt(lineStart);
   FILE* closing = stream;
@@ -523,6 +566,86 @@ void CsvFile::Abandon() {
     stream = nullptr;
     output.Abandon();
   }
+}
+
+bool PlainFields::ReadText(const char** text, size_t* length, std::string* unquoted) {
+  const char* r = p;
+  if (*r != '"') {
+    while (*r != ',' && *r != '\n' && *r != '\0')
+      ++r;
+    // The carriage return of a "\r\n" is no part of the text.
+    const char* const end = *r == '\n' && r > p && r[-1] == '\r' ? r - 1 : r;
+    *text = p;
+    *length = static_cast<size_t>(end - p);
+    return EndField(r);
+  }
+  const char* run = ++r;  // the text not yet unquoted
+  bool doubled = false;
+  for (;; r += 2) {
+    while (*r != '"' && *r != '\n' && *r != '\0')
+      ++r;
+    if (*r != '"') return false;
+    if (r[1] != '"') break;
+    if (!doubled) unquoted->clear();
+    doubled = true;
+    unquoted->append(run, static_cast<size_t>(r + 1 - run));
+    run = r + 2;
+  }
+  if (doubled) {
+    unquoted->append(run, static_cast<size_t>(r - run));
+    *text = unquoted->data();
+    *length = unquoted->size();
+  } else {
+    *text = run;
+    *length = static_cast<size_t>(r - run);
+  }
+  return EndField(r + 1);
+}
+
+bool PlainFields::ReadInt(int32_t* value, std::string* unquoted) {
+  // A sign and up to ten digits, quoted or bare, are read at once.
+  const char* r = p;
+  const bool quoted = *r == '"';
+  if (quoted) ++r;
+  const bool negative = *r == '-';
+  if (negative || *r == '+') ++r;
+  const char* const digits = r;
+  uint64_t magnitude = 0;
+  for (unsigned digit; (digit = static_cast<unsigned char>(*r) - 0x30u) <= 9; ++r)
+    magnitude = magnitude * 10 + digit;
+  if (r != digits && r - digits <= 10 && (!quoted || *r++ == '"') && EndField(r)) {
+    *value = ClampedInt32(magnitude, negative);
+    return true;
+  }
+  const char* text = nullptr;
+  size_t length = 0;
+  if (!ReadText(&text, &length, unquoted)) return false;
+  const char* digitsEnd = nullptr;
+  *value = ParseInt32(text, text + length, &digitsEnd);
+  return true;
+}
+
+bool PlainFields::SkipRest(std::string* unquoted) {
+  const char* text = nullptr;
+  size_t length = 0;
+  while (!ended) {
+    if (!ReadText(&text, &length, unquoted)) return false;
+  }
+  return true;
+}
+
+// Ends the field whose text ends at at: a comma goes on to the next field,
+// a "\n" or "\r\n" ends the row; anything else is not plain.
+bool PlainFields::EndField(const char* at) {
+  if (*at == ',') {
+    p = at + 1;
+    return true;
+  }
+  if (*at == '\r' && at[1] == '\n') ++at;
+  if (*at != '\n') return false;
+  p = at + 1;
+  ended = true;
+  return true;
 }
 
 }  // namespace larkconv

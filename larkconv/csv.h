@@ -35,13 +35,20 @@ class CsvFile {
   // True when the last ReadLine found the file's end inside a quoted part
   // carried over from an earlier line.
   bool RowUnterminated() const { return unterminated; }
-  // Exchanges the row read last with *row, which becomes the row whose fields
-  // are read next, from its start: rows move in and out of the file without
-  // being copied.
-  void SwapRow(std::string* row) {
-    line.swap(*row);
-    cursor = 0;
-  }
+  // True when the last ReadLine found the end of what it reads inside a
+  // quoted part, whether the row then ended there or not.
+  bool EndedInQuote() const { return endedInQuote; }
+
+  // Replaces *lines with the whole lines that follow the rows read so far:
+  // at least about bytes, up to and with a "\n", or all that is left. *last
+  // tells whether the file ends with them. False when nothing is left or a
+  // read failed (see ReadFailed).
+  bool ReadLines(std::string* lines, size_t about, bool* last);
+  // Closes any file and reads rows from the size bytes at text instead, as
+  // from a file that holds them; text must stay until then.
+  void ReadFrom(const char* text, size_t size);
+  // How many bytes of the text ReadFrom gave have been read as rows.
+  size_t ReadOffset() const { return readPos; }
   bool AtLineEnd() const { return CharAtCursor() == '\0'; }
   std::string ReadField();
   // Appends the next field to field, so that a caller can reuse its storage.
@@ -100,9 +107,12 @@ class CsvFile {
   std::string intField;  // where ReadIntField reads its text, likewise
   size_t cursor = 0;
   bool unterminated = false;
+  bool endedInQuote = false;
   FILE* stream = nullptr;
-  // ReadLine takes the stream in blocks: the block and its unread part.
+  // ReadLine takes the stream in blocks: the block and its unread part
+  // (readData is readBuffer's, or the text of ReadFrom).
   std::unique_ptr<char[]> readBuffer;
+  const char* readData = nullptr;
   size_t readPos = 0;
   size_t readEnd = 0;
   bool readError = false;  // a read of the stream failed
@@ -114,6 +124,33 @@ class CsvFile {
   size_t builtLength = 0;
   size_t lineStart = 0;
   size_t builtCapacity = 0;
+};
+
+/// Reads the fields of one row straight from the text it stands in, when the
+/// row is plain: one line, ended by "\n" or "\r\n", each field bare or quoted
+/// and closed right before the comma or the line end, no zero byte. Made by
+/// the -csv conversion for each row; where a method returns false the row is
+/// not plain, and CsvFile, which reads every row, reads it again.
+class PlainFields {
+ public:
+  // The text from row on must hold a line feed or a zero byte.
+  explicit PlainFields(const char* row) : p(row) {}
+
+  bool AtRowEnd() const { return ended; }
+  // The next field's text: a view of the row, or its text unquoted into
+  // *unquoted when it holds doubled quotes.
+  bool ReadText(const char** text, size_t* length, std::string* unquoted);
+  // The next field's number, as CsvFile::ReadIntField reads it.
+  bool ReadInt(int32_t* value, std::string* unquoted);
+  bool SkipRest(std::string* unquoted);  // to the row's end
+  // Where the next row starts, once the row has ended.
+  const char* NextRow() const { return p; }
+
+ private:
+  bool EndField(const char* at);
+
+  const char* p;
+  bool ended = false;
 };
 
 }  // namespace larkconv

@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -243,54 +244,124 @@ bool ReadRow(CsvFile& csv, int64_t row) {
   return false;
 }
 
-/// The rows of one piece, as read from the source, in storage kept from piece
-/// to piece. Filled and emptied by RowsToRecords.
-struct RowPiece {
-  std::vector<std::string> rows;
-  size_t count = 0;
-  uint64_t bytes = 0;
+/// What converting a text of whole lines of the source gave, in storage kept
+/// from text to text. Filled by ConvertLines, emptied by RowsToRecords.
+struct LinesConverted {
+  PdbDatabase records;  // one for each row converted, in order
+  // Where a row begins that goes on past the text (never in the file's last
+  // lines), or npos.
+  size_t rest = std::string::npos;
+  bool unterminated = false;  // the row after the records is quoted to the file's end
+  std::exception_ptr fault;   // the fault of the row after the records
+};
+
+// Converts the rows of text, whole lines of the source (the last ones when
+// last), into out->records, up to the first fault or a row that goes on past
+// the text. Plain rows are read straight from the text, the others by reader.
+void ConvertLines(const std::string& text, bool last, ParsedFormat& format, CsvFile& reader,
+                  LinesConverted* out) {
+  out->records.Clear();
+  out->rest = std::string::npos;
+  out->unterminated = false;
+  out->fault = nullptr;
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* row = begin;
+  try {
+    while (row < end) {
+      if (const char* next = PlainRowToRecord(row, out->records, format)) {
+        row = next;
+        continue;
+      }
+      reader.ReadFrom(row, static_cast<size_t>(end - row));
+      const bool read = reader.ReadLine();
+      if (!last && reader.EndedInQuote()) {
+        out->rest = static_cast<size_t>(row - begin);
+        return;
+      }
+      if (!read) {
+        out->unterminated = reader.RowUnterminated();
+        return;
+      }
+      RowToRecord(reader, out->records, format);
+      row += reader.ReadOffset();
+    }
+  } catch (...) {
+    out->fault = std::current_exception();
+  }
+}
+
+/// Whole lines of the source and the records converted from them, in storage
+/// kept from piece to piece. Filled and emptied by RowsToRecords.
+struct LinesPiece {
+  std::string text;
+  bool last = false;  // the source ends with text
+  LinesConverted converted;
 };
 
 // Converts the rows of source from row number row on, up to lastRow (-1: to
-// the end), into records appended to db, each piece's records built apart and
-// appended in order. False when db does not take a record.
+// the end), into records appended to db. The source is taken in pieces of
+// whole lines, converted apart; a row that goes on past its piece is read
+// again with the pieces after it, before they are appended. False when db
+// does not take a record.
 bool RowsToRecords(CsvFile& source, int64_t row, int32_t lastRow, const std::string& format,
                    PdbDatabase& db, bool helper) {
-  // Each worker its own format and row, whose fields the conversion reads
-  // and whose buffers it keeps.
+  // Each worker its own format and reader, whose buffers the conversion keeps.
   ParsedFormat formats[2] = {ParsedFormat(format), ParsedFormat(format)};
   CsvFile readers[2];
-  RowPiece pieces[kPieceSlots];
-  PdbDatabase records[kPieceSlots];
-  for (PdbDatabase& piece : records)
-    piece.SetResourceDb(false);
-  bool converted = true;
+  LinesPiece pieces[kPieceSlots];
+  for (LinesPiece& piece : pieces)
+    piece.converted.records.SetResourceDb(false);
   bool sourceEnded = false;
+  std::atomic<bool> rangeEnded{false};  // every row up to lastRow is appended
+  std::string rest;                     // the lines of a row begun in pieces already finished
+  size_t restTried = 0;                 // its length when it was last converted
+  bool converted = true;
   PieceSteps steps;
   steps.take = [&](int slot) {
-    RowPiece& piece = pieces[slot];
-    piece.count = 0;
-    piece.bytes = 0;
-    while (!sourceEnded && piece.count < kPieceRecords && piece.bytes < kPieceBytes) {
-      sourceEnded = (lastRow != -1 && row > lastRow) || !ReadRow(source, row);
-      if (sourceEnded) break;
-      if (piece.count == piece.rows.size()) piece.rows.emplace_back();
-      source.SwapRow(&piece.rows[piece.count]);
-      piece.bytes += piece.rows[piece.count++].size();
-      ++row;
+    LinesPiece& piece = pieces[slot];
+    if (sourceEnded || rangeEnded) return false;
+    const bool taken = source.ReadLines(&piece.text, kPieceBytes, &piece.last);
+    sourceEnded = piece.last;
+    if (source.ReadFailed()) {
+      piece.text.clear();
+      piece.last = sourceEnded = true;
+      throw ZelError("unable to read source csv");
     }
-    return piece.count > 0;
+    return taken;
   };
   steps.convert = [&](int slot, int worker) {
-    for (size_t i = 0; i < pieces[slot].count; ++i) {
-      readers[worker].SwapRow(&pieces[slot].rows[i]);
-      RowToRecord(readers[worker], records[slot], formats[worker]);
-    }
+    LinesPiece& piece = pieces[slot];
+    ConvertLines(piece.text, piece.last, formats[worker], readers[worker], &piece.converted);
   };
   steps.finish = [&](int slot) {
-    for (int32_t i = 0; i < records[slot].RecordCount(); ++i)
-      converted &= db.AppendRecord(*records[slot].RecordAt(static_cast<uint32_t>(i)));
-    records[slot].Clear();
+    if (rangeEnded) return;
+    LinesPiece& piece = pieces[slot];
+    const std::string* text = &piece.text;
+    if (!rest.empty()) {
+      // The piece was converted from its start, inside that row: again, on
+      // the calling thread (worker 0), after the row's start, once the lines
+      // have at least doubled since the last try.
+      rest += piece.text;
+      if (!piece.last && rest.size() < 2 * restTried) return;
+      restTried = rest.size();
+      ConvertLines(rest, piece.last, formats[0], readers[0], &piece.converted);
+      text = &rest;
+    }
+    const LinesConverted& lines = piece.converted;
+    for (int32_t i = 0; i < lines.records.RecordCount(); ++i, ++row) {
+      if (lastRow != -1 && row > lastRow) break;
+      converted &= db.AppendRecord(*lines.records.RecordAt(static_cast<uint32_t>(i)));
+    }
+    if (lastRow != -1 && row > lastRow) {
+      rangeEnded = true;
+      return;
+    }
+    if (lines.fault) std::rethrow_exception(lines.fault);
+    if (lines.unterminated)
+      throw CountError("unterminated quoted field in source csv row %d", static_cast<int32_t>(row));
+    rest = lines.rest == std::string::npos ? std::string() : text->substr(lines.rest);
+    restTried = rest.size();
   };
   RunInPieces(steps, helper);
   return converted;

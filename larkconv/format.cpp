@@ -316,6 +316,14 @@ void ConvertRecord(Fields& fields, const PdbRecord& record, CsvFile& csv) {
   csv.WriteLine();
 }
 
+bool AppendRecordOf(const RecordBytes& bytes, PdbDatabase& db) {
+  static const uint8_t kNoBytes = 0;
+  PdbRecord record;
+  record.length = static_cast<int32_t>(bytes.Size());
+  record.bytes = bytes.Size() == 0 ? &kNoBytes : bytes.Data();
+  return db.AppendRecord(record);
+}
+
 // Converts the line csv holds into one record appended to db, taking the
 // fields from fields and building the record in buffers.
 template <typename Fields>
@@ -327,11 +335,7 @@ bool ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::Row
   while (fields.NextField(&kind, &size) && !csv.AtLineEnd()) {
     AppendFieldBytes(kind, size, csv, &bytes, &buffers.field);
   }
-  static const uint8_t kNoBytes = 0;
-  PdbRecord record;
-  record.length = static_cast<int32_t>(bytes.Size());
-  record.bytes = bytes.Size() == 0 ? &kNoBytes : bytes.Data();
-  return db.AppendRecord(record);
+  return AppendRecordOf(bytes, db);
 }
 
 }  // namespace
@@ -360,6 +364,32 @@ bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format) {
   }
   FieldCursor fields(format);
   return ConvertRow(fields, csv, db, format.Row());
+}
+
+const char* PlainRowToRecord(const char* row, PdbDatabase& db, ParsedFormat& format) {
+  if (!format.IsFlat()) return nullptr;
+  RecordBytes& bytes = format.Row().bytes;
+  std::string& unquoted = format.Row().field;
+  bytes.Clear();
+  PlainFields fields(row);
+  FlatCursor cursor(format);
+  FieldKind kind;
+  int32_t size;
+  while (cursor.NextField(&kind, &size) && !fields.AtRowEnd()) {
+    if (kind == FieldKind::Integer) {
+      int32_t value = 0;
+      if (!fields.ReadInt(&value, &unquoted)) return nullptr;
+      AppendBig(&bytes, static_cast<uint32_t>(value), size);
+      continue;
+    }
+    const char* text = nullptr;
+    size_t length = 0;
+    if (!fields.ReadText(&text, &length, &unquoted)) return nullptr;
+    AppendTextFieldBytes(kind, size, text, length, &bytes);
+  }
+  if (!fields.SkipRest(&unquoted)) return nullptr;
+  AppendRecordOf(bytes, db);
+  return fields.NextRow();
 }
 
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format) {
