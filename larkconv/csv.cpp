@@ -568,39 +568,19 @@ void CsvFile::Abandon() {
   }
 }
 
-bool PlainFields::ReadText(const char** text, size_t* length, std::string* unquoted) {
-  const char* r = p;
-  if (*r != '"') {
-    while (*r != ',' && *r != '\n' && *r != '\0')
-      ++r;
-    // The carriage return of a "\r\n" is no part of the text.
-    const char* const end = *r == '\n' && r > p && r[-1] == '\r' ? r - 1 : r;
-    *text = p;
-    *length = static_cast<size_t>(end - p);
-    return EndField(r);
-  }
-  const char* run = ++r;  // the text not yet unquoted
-  bool doubled = false;
-  for (;; r += 2) {
-    while (*r != '"' && *r != '\n' && *r != '\0')
-      ++r;
-    if (*r != '"') return false;
-    if (r[1] != '"') break;
-    if (!doubled) unquoted->clear();
-    doubled = true;
-    unquoted->append(run, static_cast<size_t>(r + 1 - run));
-    run = r + 2;
-  }
-  if (doubled) {
-    unquoted->append(run, static_cast<size_t>(r - run));
-    *text = unquoted->data();
-    *length = unquoted->size();
-  } else {
-    *text = run;
-    *length = static_cast<size_t>(r - run);
-  }
-  return EndField(r + 1);
+namespace {
+
+constexpr std::array<uint8_t, 256> FieldEnds(uint8_t quoted, uint8_t bare) {
+  std::array<uint8_t, 256> ends{};
+  ends['"'] = quoted;
+  ends[','] = bare;
+  ends['\n'] = ends['\0'] = quoted | bare;
+  return ends;
 }
+
+}  // namespace
+
+const std::array<uint8_t, 256> PlainFields::kEnds = FieldEnds(kQuotedEnd, kBareEnd);
 
 bool PlainFields::ReadInt(int32_t* value, std::string* unquoted) {
   // A sign and up to ten digits, quoted or bare, are read at once.
@@ -631,20 +611,6 @@ bool PlainFields::SkipRest(std::string* unquoted) {
   while (!ended) {
     if (!ReadText(&text, &length, unquoted)) return false;
   }
-  return true;
-}
-
-// Ends the field whose text ends at at: a comma goes on to the next field,
-// a "\n" or "\r\n" ends the row; anything else is not plain.
-bool PlainFields::EndField(const char* at) {
-  if (*at == ',') {
-    p = at + 1;
-    return true;
-  }
-  if (*at == '\r' && at[1] == '\n') ++at;
-  if (*at != '\n') return false;
-  p = at + 1;
-  ended = true;
   return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -148,9 +149,67 @@ class PlainFields {
 
  private:
   bool EndField(const char* at);
+  // What ends a run of a field's text, by character: kQuotedEnd inside
+  // quotes (a quote, a line feed, a zero byte), kBareEnd in a bare field (a
+  // comma, a line feed, a zero byte).
+  static constexpr uint8_t kQuotedEnd = 1;
+  static constexpr uint8_t kBareEnd = 2;
+  static const std::array<uint8_t, 256> kEnds;
+  static bool Ends(char c, uint8_t kind) {
+    return (kEnds[static_cast<unsigned char>(c)] & kind) != 0;
+  }
 
   const char* p;
   bool ended = false;
 };
+
+// Read for every plain field, so inline.
+inline bool PlainFields::ReadText(const char** text, size_t* length, std::string* unquoted) {
+  const char* r = p;
+  if (*r != '"') {
+    while (!Ends(*r, kBareEnd))
+      ++r;
+    // The carriage return of a "\r\n" is no part of the text.
+    const char* const end = *r == '\n' && r > p && r[-1] == '\r' ? r - 1 : r;
+    *text = p;
+    *length = static_cast<size_t>(end - p);
+    return EndField(r);
+  }
+  const char* run = ++r;  // the text not yet unquoted
+  bool doubled = false;
+  for (;; r += 2) {
+    while (!Ends(*r, kQuotedEnd))
+      ++r;
+    if (*r != '"') return false;
+    if (r[1] != '"') break;
+    if (!doubled) unquoted->clear();
+    doubled = true;
+    unquoted->append(run, static_cast<size_t>(r + 1 - run));
+    run = r + 2;
+  }
+  if (doubled) {
+    unquoted->append(run, static_cast<size_t>(r - run));
+    *text = unquoted->data();
+    *length = unquoted->size();
+  } else {
+    *text = run;
+    *length = static_cast<size_t>(r - run);
+  }
+  return EndField(r + 1);
+}
+
+// Ends the field whose text ends at at: a comma goes on to the next field,
+// a "\n" or "\r\n" ends the row; anything else is not plain.
+inline bool PlainFields::EndField(const char* at) {
+  if (*at == ',') {
+    p = at + 1;
+    return true;
+  }
+  if (*at == '\r' && at[1] == '\n') ++at;
+  if (*at != '\n') return false;
+  p = at + 1;
+  ended = true;
+  return true;
+}
 
 }  // namespace larkconv
