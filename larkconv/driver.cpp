@@ -170,9 +170,10 @@ ZelError CountError(const char* pattern, int32_t count) {
   return ZelError(text);
 }
 
-// A conversion goes in pieces of at most this many records or rows and about
-// this many bytes of input (a piece holds at least one); when there are
-// several, a second thread converts pieces alongside the calling thread.
+// A conversion goes in pieces: -pdb of at most this many records and about
+// this many bytes of them (a piece holds at least one), -csv of whole lines
+// of about this many bytes. When there are several, a second thread converts
+// pieces alongside the calling thread.
 constexpr int64_t kPieceRecords = 1024;
 constexpr uint64_t kPieceBytes = 256 * 1024;
 
@@ -348,11 +349,11 @@ bool RowsToRecords(CsvFile& source, int64_t row, int32_t lastRow, const std::str
       ConvertLines(rest, piece.last, formats[0], readers[0], &piece.converted);
       text = &rest;
     }
-    const LinesConverted& lines = piece.converted;
-    for (int32_t i = 0; i < lines.records.RecordCount(); ++i, ++row) {
-      if (lastRow != -1 && row > lastRow) break;
-      converted &= db.AppendRecord(*lines.records.RecordAt(static_cast<uint32_t>(i)));
-    }
+    LinesConverted& lines = piece.converted;
+    int64_t count = lines.records.RecordCount();
+    if (lastRow != -1) count = std::min<int64_t>(count, lastRow + 1 - row);
+    converted &= db.TakeRecords(lines.records, static_cast<size_t>(count));
+    row += count;
     if (lastRow != -1 && row > lastRow) {
       rangeEnded = true;
       return;

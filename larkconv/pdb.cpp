@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
@@ -315,6 +316,25 @@ bool PdbDatabase::AppendRecord(const PdbRecord& record) {
   copy.bytes = Keep(record.bytes, static_cast<size_t>(record.length));
   records.push_back(copy);
   header.numRecords = static_cast<int16_t>(records.size());
+  return true;
+}
+
+bool PdbDatabase::TakeRecords(PdbDatabase& other, size_t count) {
+  if (resourceDb) return false;
+  count = std::min(count, other.records.size());
+  const size_t most = static_cast<size_t>(kPdbMaxRecords);
+  const size_t taken = std::min(count, most - std::min(records.size(), most));
+  for (size_t i = 0; i < taken; ++i) {
+    PdbRecord record;
+    record.length = other.records[i].length;
+    record.bytes = other.records[i].bytes;
+    records.push_back(record);
+  }
+  header.numRecords = static_cast<int16_t>(records.size());
+  buffers.insert(buffers.end(), std::make_move_iterator(other.buffers.begin()),
+                 std::make_move_iterator(other.buffers.end()));
+  other.Clear();
+  if (taken < count) throw ZelError("pdb cannot hold more than 32767 records");
   return true;
 }
 

@@ -91,6 +91,10 @@ class PdbDatabase {
   // bytes, with attribute byte 0 and unique ID 0. Throws ZelError when the
   // image already holds the most records a PDB can count.
   bool AppendRecord(const PdbRecord& record);
+  // Appends the first count records of other as AppendRecord would, without
+  // copying their bytes: the buffers holding them move here, and other is
+  // left empty. Throws as AppendRecord does once the most are held.
+  bool TakeRecords(PdbDatabase& other, size_t count);
   // Makes room in the record table for up to more records after those held
   // (never beyond the most a PDB can count), so that appending them fills the
   // table in place instead of growing and copying it.
