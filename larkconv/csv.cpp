@@ -311,6 +311,18 @@ bool CsvFile::ReadLines(std::string* lines, size_t about, bool* last) {
   lines->clear();
   *last = false;
   for (;;) {
+    if (readPos == readEnd && stream && lines->size() + 1 < about) {
+      // Straight from the stream while short of about.
+      const size_t old = lines->size();
+      const size_t want = about - 1 - old;
+      lines->resize(old + want);
+      const size_t got = std::fread(&(*lines)[old], 1, want, stream);
+      lines->resize(old + got);
+      if (got == want) continue;
+      readError = std::ferror(stream) != 0;
+      *last = true;
+      break;
+    }
     if (readPos == readEnd && !FillReadBuffer()) {
       *last = true;
       break;

@@ -175,7 +175,7 @@ ZelError CountError(const char* pattern, int32_t count) {
 // of about this many bytes. When there are several, a second thread converts
 // pieces alongside the calling thread.
 constexpr int64_t kPieceRecords = 1024;
-constexpr uint64_t kPieceBytes = 256 * 1024;
+constexpr uint64_t kPieceBytes = 128 * 1024;
 
 bool TwoThreads() {
   return std::thread::hardware_concurrency() > 1;
