@@ -265,6 +265,36 @@ TEST_F(CsvTest, AFileEndingInsideAQuotedFieldFromAnEarlierLineIsReported) {
   EXPECT_TRUE(csv.RowUnterminated());
 }
 
+// ReadLines takes whole lines of at least the size asked for (or what is
+// left), after the rows ReadLine has read; ReadFrom reads rows from memory.
+TEST_F(CsvTest, LinesAreTakenWholeAfterTheRowsRead) {
+  std::string text = "skip\n";
+  for (int i = 0; i < 20000; ++i)
+    text += "row " + std::to_string(i) + "\n";
+  OpenText(text + "end");
+  ASSERT_TRUE(csv.ReadLine());
+  std::string lines, all;
+  bool last = false;
+  while (!last) {
+    ASSERT_TRUE(csv.ReadLines(&lines, 70000, &last));
+    EXPECT_TRUE(last ? lines.size() < 70000 : lines.size() >= 70000 && lines.back() == '\n');
+    all += lines;
+  }
+  EXPECT_EQ(all, text.substr(5) + "end");
+  EXPECT_FALSE(csv.ReadLines(&lines, 70000, &last));
+  EXPECT_TRUE(lines.empty() && last);
+
+  const std::string rows = "\"a\nb\",c\r\nd";
+  CsvFile memory;
+  memory.ReadFrom(rows.data(), rows.size());
+  ASSERT_TRUE(memory.ReadLine());
+  EXPECT_EQ(memory.Line(), "\"a\nb\",c\n");
+  EXPECT_EQ(memory.ReadOffset(), 9u);
+  ASSERT_TRUE(memory.ReadLine());
+  EXPECT_EQ(memory.Line(), "d");
+  EXPECT_FALSE(memory.ReadLine());
+}
+
 TEST_F(CsvTest, FailuresAreReportedByResults) {
   EXPECT_FALSE(csv.ReadLine());  // not open
   EXPECT_FALSE(csv.Open((dir / "missing.csv").string(), "r"));
