@@ -133,6 +133,7 @@ char* PutDecimal(char* p, uint32_t value) {
 }
 
 constexpr size_t kReadBlock = 64 * 1024;
+constexpr size_t kLineEndBlock = 4 * 1024;  // see ReadLines
 // Texts up to this long are copied byte by byte; longer ones in runs between
 // the quotes memchr finds.
 constexpr size_t kShortText = 32;
@@ -296,14 +297,15 @@ bool CsvFile::AppendPhysicalLine(std::string* row) {
   return true;
 }
 
-// Reads the next block of the stream; false at its end or on a read error.
-bool CsvFile::FillReadBuffer() {
+// Reads the next block of the stream, of at most most bytes; false at its end
+// or on a read error.
+bool CsvFile::FillReadBuffer(size_t most) {
   if (!stream) return false;  // ReadFrom's text has no more
   if (!readBuffer) readBuffer = std::make_unique<char[]>(kReadBlock);
   readData = readBuffer.get();
   readPos = 0;
-  readEnd = std::fread(readBuffer.get(), 1, kReadBlock, stream);
-  if (readEnd < kReadBlock) readError = std::ferror(stream) != 0;
+  readEnd = std::fread(readBuffer.get(), 1, std::min(most, kReadBlock), stream);
+  if (readEnd < std::min(most, kReadBlock)) readError = std::ferror(stream) != 0;
   return readEnd > 0;
 }
 
@@ -323,7 +325,9 @@ bool CsvFile::ReadLines(std::string* lines, size_t about, bool* last) {
       *last = true;
       break;
     }
-    if (readPos == readEnd && !FillReadBuffer()) {
+    // The line that ends the lines is read in small blocks, so that little
+    // is left over for the next lines to copy.
+    if (readPos == readEnd && !FillReadBuffer(kLineEndBlock)) {
       *last = true;
       break;
     }
@@ -338,7 +342,7 @@ bool CsvFile::ReadLines(std::string* lines, size_t about, bool* last) {
     lines->append(begin, take);
     readPos += take;
     if (newline) {
-      *last = readPos == readEnd && !FillReadBuffer();
+      *last = readPos == readEnd && !FillReadBuffer(kLineEndBlock);
       break;
     }
   }

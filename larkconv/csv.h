@@ -100,7 +100,7 @@ class CsvFile {
   void DropBuilt(size_t length);   // and drops them
   bool ReadPlainNumber(int32_t* value);
   char* StartField(char* p) const;
-  bool FillReadBuffer();
+  bool FillReadBuffer(size_t most = SIZE_MAX);
   bool AppendPhysicalLine(std::string* row);
 
   std::string line;      // the row read last; a zero byte in it ends it, as the end does
