@@ -153,9 +153,12 @@ void BM_RecordToRow(benchmark::State& state) {
 BENCHMARK(BM_RecordToRow)->Arg(0)->Arg(1);
 
 // One CSV line (read from a cached file) to one record in the image, the
-// format parsed per row (argument 0) or once (argument 1).
+// format parsed per row (argument 0) or once (argument 1), or the line read
+// straight from its text as a plain row (argument 2).
 void BM_RowToRecord(benchmark::State& state) {
   const bool once = ParsedOnce(state);
+  const bool plain = state.range(0) == 2;
+  if (plain) state.SetLabel("format parsed once, the line read straight from its text");
   RowFile rows;
   const std::string format = benchdata::kFormat;
   ParsedFormat parsed(format);
@@ -170,7 +173,9 @@ void BM_RowToRecord(benchmark::State& state) {
       db.Clear();
       state.ResumeTiming();
     }
-    if (once) {
+    if (plain) {
+      benchmark::DoNotOptimize(PlainRowToRecord(csv.Line().c_str(), db, parsed));
+    } else if (once) {
       RowToRecord(csv, db, parsed);
     } else {
       RowToRecord(csv, db, format);
@@ -178,7 +183,7 @@ void BM_RowToRecord(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RowToRecord)->Arg(0)->Arg(1);
+BENCHMARK(BM_RowToRecord)->Arg(0)->Arg(1)->Arg(2);
 
 // Reads one line and splits it into its 19 fields.
 void BM_CsvReadLine(benchmark::State& state) {
