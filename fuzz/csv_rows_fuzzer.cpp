@@ -171,16 +171,19 @@ Split RowsOf(const std::string& text) {
   return split;
 }
 
-// Each row that PlainRowToRecord reads straight from its text, as read or
-// with its line feed as CR LF, gives the record RowToRecord gave (in db) and
-// ends where the row does.
+// Each row that PlainRowToRecord reads straight from a text that reads as
+// the row (with its line feed as CR LF, or as read when a CR does not come
+// before it) gives the record RowToRecord gave (in db) and ends where the row
+// does.
 void CheckPlainRows(const std::vector<std::string>& rows, const std::string& format,
                     const PdbDatabase& db) {
   ParsedFormat parsed(format);
   for (size_t i = 0; i < rows.size(); ++i) {
-    std::string crlf = rows[i];
+    const std::string& row = rows[i];
+    std::string crlf = row;
     if (!crlf.empty() && crlf.back() == '\n') crlf.insert(crlf.size() - 1, "\r");
-    const std::string* const texts[] = {&rows[i], &crlf};
+    const bool asRead = row.size() < 2 || row.compare(row.size() - 2, 2, "\r\n") != 0;
+    const std::string* const texts[] = {&crlf, asRead ? &row : &crlf};
     for (const std::string* text : texts) {
       PdbDatabase plain;
       plain.SetResourceDb(false);
