@@ -26,6 +26,25 @@ int32_t ClampedInt32(uint64_t magnitude, bool negative) {
   return static_cast<int32_t>(negative ? -value : value);
 }
 
+// Reads a plain number at p: a sign and one to ten digits, quoted or bare.
+// Returns where it ends (after its closing quote), with *value set to it
+// held to 32 bits; nullptr when p holds none. A longer number is left to
+// ParseInt32: its magnitude may have wrapped around meanwhile.
+inline const char* ScanPlainNumber(const char* p, int32_t* value) {
+  const bool quoted = *p == '"';
+  if (quoted) ++p;
+  const bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
+  const char* const digits = p;
+  uint64_t magnitude = 0;
+  for (unsigned digit; (digit = static_cast<unsigned char>(*p) - 0x30u) <= 9; ++p)
+    magnitude = magnitude * 10 + digit;
+  if (p == digits || p - digits > 10) return nullptr;
+  if (quoted && *p++ != '"') return nullptr;
+  *value = ClampedInt32(magnitude, negative);
+  return p;
+}
+
 // The number the text from p to end begins with, as strtol reads it in base
 // 10, held to 32 bits; *next is set to where its digits end.
 int32_t ParseInt32(const char* p, const char* end, const char** next) {
@@ -429,21 +448,10 @@ int32_t CsvFile::ReadIntField() {
 bool CsvFile::ReadPlainNumber(int32_t* value) {
   if (cursor >= line.size()) return false;
   const char* const data = line.data();  // data[line.size()] is the string's zero
-  const char* p = data + cursor;
-  const bool quoted = *p == '"';
-  if (quoted) ++p;
-  const bool negative = *p == '-';
-  if (negative || *p == '+') ++p;
-  // Up to ten digits; a longer number, or none, is left to ParseInt32 (the
-  // magnitude of a longer one may have wrapped around meanwhile).
-  const char* const digits = p;
-  uint64_t magnitude = 0;
-  for (unsigned digit; (digit = static_cast<unsigned char>(*p) - 0x30u) <= 9; ++p)
-    magnitude = magnitude * 10 + digit;
-  if (p == digits || p - digits > 10) return false;
-  if (quoted && *p++ != '"') return false;
-  if (*p != ',' && *p != '\n' && *p != '\0') return false;
-  *value = ClampedInt32(magnitude, negative);
+  int32_t number = 0;
+  const char* p = ScanPlainNumber(data + cursor, &number);
+  if (!p || (*p != ',' && *p != '\n' && *p != '\0')) return false;
+  *value = number;
   cursor = static_cast<size_t>(p - data) + (*p != '\0' ? 1 : 0);
   return true;
 }
@@ -600,17 +608,10 @@ const std::array<uint8_t, 256> PlainFields::kEnds = FieldEnds(kQuotedEnd, kBareE
 
 bool PlainFields::ReadInt(int32_t* value, std::string* unquoted) {
   // A sign and up to ten digits, quoted or bare, are read at once.
-  const char* r = p;
-  const bool quoted = *r == '"';
-  if (quoted) ++r;
-  const bool negative = *r == '-';
-  if (negative || *r == '+') ++r;
-  const char* const digits = r;
-  uint64_t magnitude = 0;
-  for (unsigned digit; (digit = static_cast<unsigned char>(*r) - 0x30u) <= 9; ++r)
-    magnitude = magnitude * 10 + digit;
-  if (r != digits && r - digits <= 10 && (!quoted || *r++ == '"') && EndField(r)) {
-    *value = ClampedInt32(magnitude, negative);
+  int32_t number = 0;
+  const char* const end = ScanPlainNumber(p, &number);
+  if (end && EndField(end)) {
+    *value = number;
     return true;
   }
   const char* text = nullptr;
