@@ -231,10 +231,10 @@ bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format);
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format);
 
 // Converts the row that starts at row, in text holding a line feed or a zero
-// byte after it, into one record appended to db, as RowToRecord converts it
-// once CsvFile has read it, when the row is plain (see PlainFields) and the
-// format IsFlat: returns where the next row starts. Otherwise nullptr, with
-// nothing appended.
+// byte after it, into one record appended to db (a record database), as
+// RowToRecord converts it once CsvFile has read it, when the row is plain
+// (see PlainFields) and the format IsFlat: returns where the next row starts.
+// Otherwise nullptr, with nothing appended.
 const char* PlainRowToRecord(const char* row, PdbDatabase& db, ParsedFormat& format);
 
 }  // namespace larkconv
