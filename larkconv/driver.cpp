@@ -345,7 +345,6 @@ bool RowsToRecords(CsvFile& source, int64_t row, int32_t lastRow, const std::str
       // have at least doubled since the last try.
       rest += piece.text;
       if (!piece.last && rest.size() < 2 * restTried) return;
-      restTried = rest.size();
       ConvertLines(rest, piece.last, formats[0], readers[0], &piece.converted);
       text = &rest;
     }
