@@ -326,29 +326,40 @@ TEST_F(ExportsTest, SilentResetReturnsAfterAboutFiveSeconds) {
 
 // --- strings ---
 
-TEST_F(ExportsTest, OverlongOrMissingStringsSendNothing) {
+// The emulator's request buffer holds 272 bytes: a file import with a path of
+// 245 characters and a lookup with a name of 251 fill it exactly.
+TEST_F(ExportsTest, StringsWhoseRequestExceeds272BytesOrMissingSendNothing) {
   Start();
-  std::string longest(253, 'n');
-  std::string overlong(254, 'n');
-  std::vector<char> longestBuffer(longest.begin(), longest.end());
-  longestBuffer.push_back('\0');
-  std::vector<char> overlongBuffer(overlong.begin(), overlong.end());
-  overlongBuffer.push_back('\0');
+  std::string longestName(251, 'n'), longestPath(245, 'p');
+  std::string overName = longestName + "n", overPath = longestPath + "p";
+  std::string beyondSlot(254, 'n');
+  emu.AddDatabase(longestName, 0x00777700, 9);
+  emu.AddDatabase(overName, 0x00888800, 9);
 
-  EXPECT_FALSE(HasDatabase(overlongBuffer.data()));
-  EXPECT_FALSE(InstallFile(overlongBuffer.data()));
-  LaunchApp(overlongBuffer.data());
+  EXPECT_FALSE(HasDatabase(&overName[0]));
+  LaunchApp(&overName[0]);
+  EXPECT_FALSE(InstallFile(&overPath[0]));
+  EXPECT_FALSE(HasDatabase(&beyondSlot[0]));
+  EXPECT_FALSE(InstallFile(&beyondSlot[0]));
   EXPECT_FALSE(HasDatabase(nullptr));
   EXPECT_FALSE(InstallFile(nullptr));
   LaunchApp(nullptr);
-  EXPECT_EQ(emu.RequestCount(), 0u);
+  EXPECT_EQ(emu.ConnectionCount(), 0);
 
-  emu.AddDatabase(longest, 0x00777700, 9);
-  EXPECT_TRUE(HasDatabase(longestBuffer.data()));
+  EXPECT_TRUE(HasDatabase(&longestName[0]));
+  EXPECT_TRUE(InstallFile(&longestPath[0]));
+  LaunchApp(&longestName[0]);
   auto requests = emu.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].params[1].dataSize, 254);
-  EXPECT_EQ(requests[0].params[1].Text(), longest);
+  ASSERT_EQ(requests.size(), 4u);
+  for (const auto& request : requests)
+    EXPECT_LE(request.bodySize, 272);
+  EXPECT_EQ(requests[0].bodySize, 272);
+  EXPECT_EQ(requests[0].params[1].Text(), longestName);
+  EXPECT_EQ(requests[1].bodySize, 272);
+  EXPECT_EQ(requests[1].params[1].Text(), longestPath);
+  EXPECT_EQ(requests[3].trap, kTrapAppSwitch);
+  EXPECT_EQ(requests[3].params[1].Number(), 0x00777700u);
+  EXPECT_EQ(emu.InstalledPaths(), std::vector<std::string>{longestPath});
 }
 
 TEST_F(ExportsTest, StringsTravelByteForByte) {

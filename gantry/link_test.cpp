@@ -228,23 +228,26 @@ TEST_F(LinkTest, TransactionIdWrapsFrom255To0) {
   EXPECT_EQ(requests[256].transId, 1);
 }
 
-TEST_F(LinkTest, StringsOver253CharactersAreRefusedUnsent) {
+TEST_F(LinkTest, StringsOver253CharactersAndBodiesOver272BytesAreRefusedUnsent) {
   ASSERT_TRUE(emu.Start({kPrimaryPort}));
-  std::string longest(253, 'n'), tooLong(254, 'n');
+  // A lookup body is 18 bytes and the string slot: 272 bytes with 251 characters.
+  std::string longest(251, 'n'), overBody(252, 'n'), tooLong(254, 'n');
   emu.AddDatabase(longest, 0x42, 1);
   EmulatorLink link;
   ASSERT_TRUE(link.Connect());
   uint32_t d0 = kUnset;
   auto start = Clock::now();
   EXPECT_FALSE(Lookup(link, tooLong.c_str(), &d0));
+  EXPECT_FALSE(Lookup(link, overBody.c_str(), &d0));
   EXPECT_LT(MsSince(start), 100.0);
   EXPECT_EQ(d0, kUnset);
   ASSERT_TRUE(Lookup(link, longest.c_str(), &d0));
   EXPECT_EQ(d0, 0x42u);
   auto requests = emu.Requests();
-  ASSERT_EQ(requests.size(), 1u);  // the refused call sent nothing
+  ASSERT_EQ(requests.size(), 1u);  // the refused calls sent nothing
   EXPECT_EQ(requests[0].transId, 1);
-  EXPECT_EQ(requests[0].params[1].dataSize, 254);
+  EXPECT_EQ(requests[0].bodySize, 272);
+  EXPECT_EQ(requests[0].params[1].dataSize, 252);
   EXPECT_EQ(requests[0].params[1].Text(), longest);
 }
 
