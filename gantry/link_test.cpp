@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "bytes.h"
 #include "packet.h"
 #include "testing/emulator_substitute.h"
 #include "testing/platform.h"
@@ -476,6 +477,35 @@ TEST(SubstituteTest, FlagsBadChecksumsAndStillAnswersInTheSameFraming) {
   EXPECT_FALSE(requests[0].crcOk);
   EXPECT_FALSE(requests[0].bodyParsed);
   EXPECT_TRUE(requests[0].params.empty());
+}
+
+// Like the emulator, whose request buffer holds 272 bytes, the substitute in
+// that mode answers a longer body only by closing the connection.
+TEST(SubstituteTest, LikeTheEmulatorItClosesOnABodyOver272BytesWithoutAReply) {
+  EmulatorSubstitute emu;
+  emu.SetLikeEmulator(true);
+  ASSERT_TRUE(emu.Start({kSecondaryPort}));
+  auto firstAnswer = [](size_t bodySize) {
+    Bytes body(bodySize, 0);
+    body[0] = 0x0A;
+    EncodeBe16(&body[2], kTrapReset);
+    Bytes packet = FramePacket(14, 14, 0, 1, body.data(), body.size());
+    netsock::Socket s = netsock::OpenTcp();
+    EXPECT_TRUE(netsock::ConnectLoopback(s, kSecondaryPort, 2000));
+    netsock::SendBytes(s, packet.data(), packet.size());
+    uint8_t byte = 0;
+    size_t got = 0;
+    auto status = netsock::WaitReadable(s, 3000) ? netsock::RecvBytes(s, &byte, 1, &got)
+                                                 : netsock::RecvStatus::WouldBlock;
+    netsock::CloseSocket(s);
+    return status;
+  };
+  EXPECT_EQ(firstAnswer(272), netsock::RecvStatus::Data);
+  EXPECT_NE(firstAnswer(274), netsock::RecvStatus::Data);
+  EXPECT_NE(firstAnswer(274), netsock::RecvStatus::WouldBlock);  // closed, not silent
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[2].bodySize, 274);
 }
 
 }  // namespace
