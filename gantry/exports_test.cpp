@@ -519,8 +519,10 @@ TEST_F(LikeEmulatorTest, SixteenConcurrentCallsEachGetTheRightAnswerOrACleanFail
     succeeded += outcome.succeeded ? 1 : 0;
     slowest = std::max(slowest, outcome.seconds);
   }
-  std::printf("16 concurrent calls against the emulator-like substitute: %d succeeded, "
-              "the slowest returned after %.2f s\n", succeeded, slowest);
+  std::printf(
+      "16 concurrent calls against the emulator-like substitute: %d succeeded, "
+      "the slowest returned after %.2f s\n",
+      succeeded, slowest);
   RecordProperty("succeeded", succeeded);
   EXPECT_GE(succeeded, 1);
   for (const auto& request : emu.Requests())

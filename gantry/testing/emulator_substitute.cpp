@@ -160,9 +160,9 @@ bool EmulatorSubstitute::Start(const std::vector<uint16_t>& ports) {
   running = true;
   listeners = std::move(opened);
   for (auto& listener : listeners) {
-    listener->thread = std::thread(likeEmulator ? &EmulatorSubstitute::TickingListenLoop
-                                                : &EmulatorSubstitute::ListenLoop,
-                                   this, listener.get());
+    listener->thread = std::thread(
+        likeEmulator ? &EmulatorSubstitute::TickingListenLoop : &EmulatorSubstitute::ListenLoop,
+        this, listener.get());
   }
   return true;
 }
