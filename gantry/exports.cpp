@@ -38,14 +38,27 @@ class CallLink {
   bool connected;
 };
 
-// Looks a database up by name. True when a reply came; *localId is then the
-// database's local id, 0 when there is no such database.
-bool FindDatabase(EmulatorLink* link, char* name, uint32_t* localId) {
+/// The lookup of a database by name, made before the connection so that a
+/// request that can't be sent is refused without one. Owned by one call.
+class Lookup {
+ public:
+  explicit Lookup(char* name) : params{{'w', &card, 0}, {'s', name, 1}} {}
+  Lookup(const Lookup&) = delete;
+  Lookup& operator=(const Lookup&) = delete;
+
+  bool Fits() const { return RequestFits(2, params); }
+
+  // True when a reply came; *localId is then the database's local id, 0 when
+  // there is no such database.
+  bool Run(EmulatorLink* link, uint32_t* localId) {
+    *localId = 0;
+    return link->CallTrap(kTrapFindDatabase, 2, params, localId);
+  }
+
+ private:
   uint16_t card = 0;
-  TrapParam params[] = {{'w', &card, 0}, {'s', name, 1}};
-  *localId = 0;
-  return link->CallTrap(kTrapFindDatabase, 2, params, localId);
-}
+  TrapParam params[2];
+};
 
 // Reads a database's version. True when a reply came; *version then holds it.
 bool DatabaseVersion(EmulatorLink* link, uint32_t localId, char* name, uint16_t* version) {
@@ -99,34 +112,34 @@ bool IsEmulatorRunning() {
 }
 
 bool InstallFile(char* path) {
-  if (!StringFits(path)) return false;
   return Guarded(false, [path] {
-    CallLink call;
-    if (!call.connected) return false;
     uint16_t selector = kSelectorImportFile;
     uint32_t card = 0, result = 0;
     TrapParam params[] = {{'w', &selector, 0}, {'s', path, 1}, {'d', &card, 0}};
-    return call.link.CallTrap(kTrapHostControl, 3, params, &result) && result == 0;
+    if (!RequestFits(3, params)) return false;
+    CallLink call;
+    return call.connected && call.link.CallTrap(kTrapHostControl, 3, params, &result) &&
+           result == 0;
   });
 }
 
 bool HasDatabase(char* name) {
-  if (!StringFits(name)) return false;
   return Guarded(false, [name] {
+    Lookup lookup(name);
+    if (!lookup.Fits()) return false;
     CallLink call;
     uint32_t localId = 0;
-    return call.connected && FindDatabase(&call.link, name, &localId) && localId != 0;
+    return call.connected && lookup.Run(&call.link, &localId) && localId != 0;
   });
 }
 
 short QuorvaneRt_ver() {
   return Guarded<short>(0, [] {
     char runtimeName[] = "QuorvaneRT";
+    Lookup lookup(runtimeName);
     CallLink call;
     uint32_t localId = 0;
-    if (!call.connected || !FindDatabase(&call.link, runtimeName, &localId) || localId == 0) {
-      return short(0);
-    }
+    if (!call.connected || !lookup.Run(&call.link, &localId) || localId == 0) return short(0);
     uint16_t version = 0;
     if (!DatabaseVersion(&call.link, localId, runtimeName, &version)) return short(0);
     return AsSigned16(version);
@@ -134,11 +147,12 @@ short QuorvaneRt_ver() {
 }
 
 void LaunchApp(char* name) {
-  if (!StringFits(name)) return;
   GuardedVoid([name] {
+    Lookup lookup(name);
+    if (!lookup.Fits()) return;
     CallLink call;
     uint32_t localId = 0;
-    if (!call.connected || !FindDatabase(&call.link, name, &localId) || localId == 0) return;
+    if (!call.connected || !lookup.Run(&call.link, &localId) || localId == 0) return;
     uint16_t card = 0, command = 0;
     uint32_t paramBlock = 0;
     TrapParam params[] = {

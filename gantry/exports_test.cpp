@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <thread>
@@ -326,29 +328,40 @@ TEST_F(ExportsTest, SilentResetReturnsAfterAboutFiveSeconds) {
 
 // --- strings ---
 
-TEST_F(ExportsTest, OverlongOrMissingStringsSendNothing) {
+// The emulator's request buffer holds 272 bytes: a file import with a path of
+// 245 characters and a lookup with a name of 251 fill it exactly.
+TEST_F(ExportsTest, StringsWhoseRequestExceeds272BytesOrMissingSendNothing) {
   Start();
-  std::string longest(253, 'n');
-  std::string overlong(254, 'n');
-  std::vector<char> longestBuffer(longest.begin(), longest.end());
-  longestBuffer.push_back('\0');
-  std::vector<char> overlongBuffer(overlong.begin(), overlong.end());
-  overlongBuffer.push_back('\0');
+  std::string longestName(251, 'n'), longestPath(245, 'p');
+  std::string overName = longestName + "n", overPath = longestPath + "p";
+  std::string beyondSlot(254, 'n');
+  emu.AddDatabase(longestName, 0x00777700, 9);
+  emu.AddDatabase(overName, 0x00888800, 9);
 
-  EXPECT_FALSE(HasDatabase(overlongBuffer.data()));
-  EXPECT_FALSE(InstallFile(overlongBuffer.data()));
-  LaunchApp(overlongBuffer.data());
+  EXPECT_FALSE(HasDatabase(&overName[0]));
+  LaunchApp(&overName[0]);
+  EXPECT_FALSE(InstallFile(&overPath[0]));
+  EXPECT_FALSE(HasDatabase(&beyondSlot[0]));
+  EXPECT_FALSE(InstallFile(&beyondSlot[0]));
   EXPECT_FALSE(HasDatabase(nullptr));
   EXPECT_FALSE(InstallFile(nullptr));
   LaunchApp(nullptr);
-  EXPECT_EQ(emu.RequestCount(), 0u);
+  EXPECT_EQ(emu.ConnectionCount(), 0);
 
-  emu.AddDatabase(longest, 0x00777700, 9);
-  EXPECT_TRUE(HasDatabase(longestBuffer.data()));
+  EXPECT_TRUE(HasDatabase(&longestName[0]));
+  EXPECT_TRUE(InstallFile(&longestPath[0]));
+  LaunchApp(&longestName[0]);
   auto requests = emu.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].params[1].dataSize, 254);
-  EXPECT_EQ(requests[0].params[1].Text(), longest);
+  ASSERT_EQ(requests.size(), 4u);
+  for (const auto& request : requests)
+    EXPECT_LE(request.bodySize, 272);
+  EXPECT_EQ(requests[0].bodySize, 272);
+  EXPECT_EQ(requests[0].params[1].Text(), longestName);
+  EXPECT_EQ(requests[1].bodySize, 272);
+  EXPECT_EQ(requests[1].params[1].Text(), longestPath);
+  EXPECT_EQ(requests[3].trap, kTrapAppSwitch);
+  EXPECT_EQ(requests[3].params[1].Number(), 0x00777700u);
+  EXPECT_EQ(emu.InstalledPaths(), std::vector<std::string>{longestPath});
 }
 
 TEST_F(ExportsTest, StringsTravelByteForByte) {
@@ -414,6 +427,109 @@ TEST_F(ExportsTest, SixteenThreadsOfTwentyFiveCallsEachUseOneConnectionPerCall) 
       EXPECT_EQ(requests.size(), 1u);
     }
   }
+  ExpectAllClosed();
+}
+
+// --- against a substitute that handles connections as the real emulator does ---
+
+/// The substitute on both ports, accepting one connection per tick with a
+/// backlog of 1 and closing port 2000 while a client is connected there.
+class LikeEmulatorTest : public ExportsTest {
+ protected:
+  void SetUp() override {
+    ExportsTest::SetUp();
+    emu.SetLikeEmulator(true);
+    Start({kPrimaryPort, kSecondaryPort});
+  }
+};
+
+TEST_F(LikeEmulatorTest, CallsOneAfterAnotherAllSucceedOn6415WhilePort2000IsBusy) {
+  char memo[] = "MemoPad";
+  char path[] = "/tmp/app.prc";
+  // A client that stays on port 2000 (for the emulator, an attached debugger).
+  gantry::netsock::Socket debugger = gantry::netsock::OpenTcp();
+  ASSERT_TRUE(gantry::netsock::ConnectLoopback(debugger, kPrimaryPort, 2000));
+  ASSERT_TRUE(emu.WaitForConnections(1, 2000));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(HasDatabase(memo)) << i;
+    EXPECT_EQ(QuorvaneRt_ver(), 0x0203) << i;
+    EXPECT_TRUE(InstallFile(path)) << i;
+  }
+  EXPECT_EQ(emu.ConnectionCount(kPrimaryPort), 1);
+  EXPECT_EQ(emu.ConnectionCount(kSecondaryPort), 9);
+
+  // Once it has left, port 2000 listens again and serves one call at a time.
+  gantry::netsock::CloseSocket(debugger);
+  ASSERT_TRUE(emu.WaitForPeerClosed(emu.ConnectionCount(), 2000));
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(QuorvaneRt_ver(), 0x0203) << i;
+    EXPECT_TRUE(InstallFile(path)) << i;
+  }
+  EXPECT_GT(emu.ConnectionCount(kPrimaryPort), 1);
+  ExpectAllClosed();
+}
+
+// The emulator takes one connection per tick and serves one client at a time
+// on port 2000, so some of the calls fail; none may hang or give a wrong value.
+TEST_F(LikeEmulatorTest, SixteenConcurrentCallsEachGetTheRightAnswerOrACleanFailure) {
+  constexpr int kThreads = 16;
+  /// One thread's call: what it was, whether it succeeded, how long it took.
+  struct Outcome {
+    int requests = 1;
+    bool succeeded = false;
+    bool wrongValue = false;
+    double seconds = 0;
+  };
+  std::vector<Outcome> outcomes(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &outcomes] {
+      Outcome& outcome = outcomes[t];
+      auto start = std::chrono::steady_clock::now();
+      if (t % 3 == 0) {
+        short version = QuorvaneRt_ver();
+        outcome.requests = 2;
+        outcome.succeeded = version == 0x0203;
+        outcome.wrongValue = version != 0 && !outcome.succeeded;
+      } else if (t % 3 == 1) {
+        std::string path = "/tmp/app" + std::to_string(t) + ".prc";
+        outcome.succeeded = InstallFile(&path[0]);
+      } else {
+        char memo[] = "MemoPad";
+        outcome.succeeded = HasDatabase(memo);
+      }
+      outcome.seconds = SecondsSince(start);
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+
+  const std::vector<std::string> installed = emu.InstalledPaths();
+  int succeeded = 0;
+  double slowest = 0;
+  for (int t = 0; t < kThreads; ++t) {
+    const Outcome& outcome = outcomes[t];
+    EXPECT_FALSE(outcome.wrongValue) << "thread " << t;
+    // Connecting takes at most 5 s, and every request waits at most 5 s.
+    EXPECT_LT(outcome.seconds, 5.0 + 5.0 * outcome.requests + 1.0) << "thread " << t;
+    if (t % 3 == 1 && outcome.succeeded) {
+      std::string path = "/tmp/app" + std::to_string(t) + ".prc";
+      EXPECT_NE(std::find(installed.begin(), installed.end(), path), installed.end()) << path;
+    }
+    succeeded += outcome.succeeded ? 1 : 0;
+    slowest = std::max(slowest, outcome.seconds);
+  }
+  std::printf(
+      "16 concurrent calls against the emulator-like substitute: %d succeeded, "
+      "the slowest returned after %.2f s\n",
+      succeeded, slowest);
+  RecordProperty("succeeded", succeeded);
+  EXPECT_GE(succeeded, 1);
+  for (const auto& request : emu.Requests())
+    EXPECT_LE(request.bodySize, 272);
+
+  char memo[] = "MemoPad";
+  EXPECT_TRUE(HasDatabase(memo));  // and the emulator serves again
   ExpectAllClosed();
 }
 

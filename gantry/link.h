@@ -25,9 +25,10 @@ class EmulatorLink {
 
   // Sends one trap call and waits up to 5 s for its reply. True when a reply
   // came: then *resultD0 (if given) and every by-reference 'w'/'d' parameter
-  // hold the reply's values. False, writing nothing, otherwise. Parameters that
+  // hold the reply's values. False, writing nothing, otherwise. A request that
   // can't be sent (a string longer than 253 characters, an unknown kind, a
-  // missing value) are refused: nothing is sent and the result is false.
+  // missing value, a body over kMaxRequestBody bytes) is refused: nothing is
+  // sent and the result is false.
   bool CallTrap(uint16_t trap, int count, TrapParam* params, uint32_t* resultD0);
 
   void Close();

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "bytes.h"
 #include "packet.h"
 #include "testing/emulator_substitute.h"
 #include "testing/platform.h"
@@ -228,23 +229,26 @@ TEST_F(LinkTest, TransactionIdWrapsFrom255To0) {
   EXPECT_EQ(requests[256].transId, 1);
 }
 
-TEST_F(LinkTest, StringsOver253CharactersAreRefusedUnsent) {
+TEST_F(LinkTest, StringsOver253CharactersAndBodiesOver272BytesAreRefusedUnsent) {
   ASSERT_TRUE(emu.Start({kPrimaryPort}));
-  std::string longest(253, 'n'), tooLong(254, 'n');
+  // A lookup body is 18 bytes and the string slot: 272 bytes with 251 characters.
+  std::string longest(251, 'n'), overBody(252, 'n'), tooLong(254, 'n');
   emu.AddDatabase(longest, 0x42, 1);
   EmulatorLink link;
   ASSERT_TRUE(link.Connect());
   uint32_t d0 = kUnset;
   auto start = Clock::now();
   EXPECT_FALSE(Lookup(link, tooLong.c_str(), &d0));
+  EXPECT_FALSE(Lookup(link, overBody.c_str(), &d0));
   EXPECT_LT(MsSince(start), 100.0);
   EXPECT_EQ(d0, kUnset);
   ASSERT_TRUE(Lookup(link, longest.c_str(), &d0));
   EXPECT_EQ(d0, 0x42u);
   auto requests = emu.Requests();
-  ASSERT_EQ(requests.size(), 1u);  // the refused call sent nothing
+  ASSERT_EQ(requests.size(), 1u);  // the refused calls sent nothing
   EXPECT_EQ(requests[0].transId, 1);
-  EXPECT_EQ(requests[0].params[1].dataSize, 254);
+  EXPECT_EQ(requests[0].bodySize, 272);
+  EXPECT_EQ(requests[0].params[1].dataSize, 252);
   EXPECT_EQ(requests[0].params[1].Text(), longest);
 }
 
@@ -473,6 +477,35 @@ TEST(SubstituteTest, FlagsBadChecksumsAndStillAnswersInTheSameFraming) {
   EXPECT_FALSE(requests[0].crcOk);
   EXPECT_FALSE(requests[0].bodyParsed);
   EXPECT_TRUE(requests[0].params.empty());
+}
+
+// Like the emulator, whose request buffer holds 272 bytes, the substitute in
+// that mode answers a longer body only by closing the connection.
+TEST(SubstituteTest, LikeTheEmulatorItClosesOnABodyOver272BytesWithoutAReply) {
+  EmulatorSubstitute emu;
+  emu.SetLikeEmulator(true);
+  ASSERT_TRUE(emu.Start({kSecondaryPort}));
+  auto firstAnswer = [](size_t bodySize) {
+    Bytes body(bodySize, 0);
+    body[0] = 0x0A;
+    EncodeBe16(&body[2], kTrapReset);
+    Bytes packet = FramePacket(14, 14, 0, 1, body.data(), body.size());
+    netsock::Socket s = netsock::OpenTcp();
+    EXPECT_TRUE(netsock::ConnectLoopback(s, kSecondaryPort, 2000));
+    netsock::SendBytes(s, packet.data(), packet.size());
+    uint8_t byte = 0;
+    size_t got = 0;
+    auto status = netsock::WaitReadable(s, 3000) ? netsock::RecvBytes(s, &byte, 1, &got)
+                                                 : netsock::RecvStatus::WouldBlock;
+    netsock::CloseSocket(s);
+    return status;
+  };
+  EXPECT_EQ(firstAnswer(272), netsock::RecvStatus::Data);
+  EXPECT_NE(firstAnswer(274), netsock::RecvStatus::Data);
+  EXPECT_NE(firstAnswer(274), netsock::RecvStatus::WouldBlock);  // closed, not silent
+  auto requests = emu.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[2].bodySize, 274);
 }
 
 }  // namespace

@@ -53,6 +53,20 @@ void TakeNumber(const uint8_t* data, const uint8_t* limit, const TrapParam& para
   }
 }
 
+// The length of the request body for these parameters, or 0 when they can't
+// be sent: a negative count, a parameter not valid, or a body longer than
+// kMaxRequestBody (checked as the slots add up, so a long list stops early).
+size_t RequestBodyLength(int count, const TrapParam* params) {
+  if (count < 0 || (count > 0 && params == nullptr)) return 0;
+  size_t length = kRpcHeaderSize;
+  for (int i = 0; i < count; ++i) {
+    if (!ParamValid(params[i])) return 0;
+    length += ParamSize(params[i].kind, params[i].value);
+    if (length > kMaxRequestBody) return 0;
+  }
+  return length;
+}
+
 }  // namespace
 
 uint16_t PacketCrc(uint16_t initial, const uint8_t* data, size_t length) {
@@ -103,15 +117,14 @@ size_t EncodeParam(uint8_t* dest, char kind, const void* value, int byRef) {
   return 6;
 }
 
+bool RequestFits(int count, const TrapParam* params) {
+  return RequestBodyLength(count, params) != 0;
+}
+
 bool BuildRequestBody(uint16_t trap, int count, const TrapParam* params,
                       std::vector<uint8_t>* body) {
-  if (count < 0 || count > 0xFFFF || (count > 0 && params == nullptr)) return false;
-  size_t length = kRpcHeaderSize;
-  for (int i = 0; i < count; ++i) {
-    if (!ParamValid(params[i])) return false;
-    length += ParamSize(params[i].kind, params[i].value);
-    if (length > kMaxPacketBody) return false;
-  }
+  const size_t length = RequestBodyLength(count, params);
+  if (length == 0) return false;
   std::vector<uint8_t> built;
   try {
     built.assign(length, 0);

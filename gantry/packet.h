@@ -32,6 +32,11 @@ constexpr size_t kPacketHeaderSize = 10;
 constexpr size_t kPacketCrcSize = 2;
 constexpr size_t kRpcHeaderSize = 14;
 constexpr size_t kMaxPacketBody = 0xFFFF;
+// The emulator reads a request body into a buffer of 272 bytes and does not
+// check the size first, so a longer body overruns that buffer inside the
+// emulator. No request body is longer: with the even-padded string slot, an
+// InstallFile path fits in 245 characters and a database name in 251.
+constexpr size_t kMaxRequestBody = 272;
 constexpr size_t kMaxStringParam = 253;  // the data-size byte holds 254 at most
 constexpr uint8_t kRpcCommand = 0x0A;
 constexpr uint8_t kPrimarySocketId = 1;     // a connection made on port 2000
@@ -59,10 +64,14 @@ size_t ParamSize(char kind, const void* value);
 // non-zero byRef, else 0.
 size_t EncodeParam(uint8_t* dest, char kind, const void* value, int byRef);
 
+// True when a request with these parameters can be sent: count >= 0, every
+// parameter valid, and a body of at most kMaxRequestBody bytes.
+bool RequestFits(int count, const TrapParam* params);
+
 // The request body for a trap call: 0x0A, 0, the trap, D0 0, A0 0, count, and
 // the slots from the last parameter to the first. False, leaving body alone,
-// when a parameter is not valid, the body would exceed kMaxPacketBody or the
-// memory for it can't be had.
+// when the request doesn't fit (RequestFits) or the memory for it can't be
+// had.
 bool BuildRequestBody(uint16_t trap, int count, const TrapParam* params,
                       std::vector<uint8_t>* body);
 

@@ -212,9 +212,42 @@ TEST(ParamSlotTest, UnsendableParametersAreRefused) {
   EXPECT_EQ(body, Bytes{0x77});
   EXPECT_FALSE(BuildRequestBody(0xA045, -1, params, &body));
   EXPECT_FALSE(BuildRequestBody(0xA045, 1, nullptr, &body));
-  // 300 strings of 253 characters make a body beyond 16 bits.
   std::vector<TrapParam> many(300, TrapParam{'s', &longest[0], 1});
   EXPECT_FALSE(BuildRequestBody(0xA045, 300, many.data(), &body));
+  EXPECT_EQ(body, Bytes{0x77});
+}
+
+// The emulator's request buffer holds 272 bytes. The lookup (header, word, string
+// slot) and the file import (header, word, string slot, double word) reach it
+// exactly with names of 251 and paths of 245 characters; one more character
+// adds a whole even-padded pair.
+TEST(RequestBodyTest, BodiesOver272BytesAreRefused) {
+  uint16_t word = 0;
+  uint32_t dword = 0;
+  auto fits = [&](const std::string& text, bool withDword) {
+    std::string copy = text;
+    TrapParam params[] = {{'w', &word, 0}, {'s', &copy[0], 1}, {'d', &dword, 0}};
+    int count = withDword ? 3 : 2;
+    Bytes body;
+    bool built = BuildRequestBody(0xA045, count, params, &body);
+    EXPECT_EQ(built, RequestFits(count, params));
+    return built ? body.size() : 0;
+  };
+  EXPECT_EQ(fits(std::string(251, 'n'), false), 272u);
+  EXPECT_EQ(fits(std::string(250, 'n'), false), 272u);  // the same slot, padded
+  EXPECT_EQ(fits(std::string(249, 'n'), false), 270u);
+  EXPECT_EQ(fits(std::string(252, 'n'), false), 0u);
+  EXPECT_EQ(fits(std::string(245, 'p'), true), 272u);
+  EXPECT_EQ(fits(std::string(246, 'p'), true), 0u);
+
+  // A string alone may still have all 253 characters (a 270-byte body).
+  std::string longest(253, 'x');
+  TrapParam alone[] = {{'s', &longest[0], 1}};
+  EXPECT_TRUE(RequestFits(1, alone));
+  std::vector<TrapParam> words(65, TrapParam{'w', &word, 0});  // 14 + 65 * 4 = 274
+  EXPECT_TRUE(RequestFits(64, words.data()));
+  EXPECT_FALSE(RequestFits(65, words.data()));
+  EXPECT_TRUE(RequestFits(0, nullptr));
 }
 
 // A reply body: command 0x8A, trap, D0, A0 0, count, then the given slots.

@@ -37,6 +37,7 @@ GANTRY_API void EmulatorReset();
 // Brings up the application launcher.
 GANTRY_API void EmulatorStartAppLauncher();
 
-// Strings (path, name) are zero-terminated and at most 253 characters long;
-// a longer string or a null pointer makes the call fail without sending
+// Strings are zero-terminated: a path of at most 245 characters, a name of at
+// most 251, so that the request fits the emulator's 272-byte request buffer.
+// A longer string or a null pointer makes the call fail without sending
 // anything.

@@ -2,8 +2,8 @@
 // and manual tries. It listens on loopback for a bounded time, answers remote
 // trap calls for a small emulated device and prints one line per request.
 //
-// Exit status: 0 after the time ran out or on SIGINT/SIGTERM, 1 when a port
-// can't be bound, 2 for a usage error.
+// Exit status: 0 after the time ran out, on SIGINT/SIGTERM or after --help, 1
+// when a port can't be bound, 2 for a usage error.
 
 #include <chrono>
 #include <csignal>
@@ -22,12 +22,16 @@ using gantry_testing::ReceivedRequest;
 
 const char kUsage[] =
     "usage: gantry-emulator [--seconds N] [--port P]... [--database NAME=ID:VERSION]...\n"
-    "                       [--install-result D0] [--quiet]\n"
+    "                       [--install-result D0] [--like-emulator] [--quiet] [--help]\n"
     "Answers remote trap calls on 127.0.0.1 for N seconds (default 60) on each\n"
     "port P (default 2000). Without --database the device holds QuorvaneRT\n"
     "(id 0x00010000, version 0x0203), MemoPad (0x00020000, 1) and\n"
     "AddressBook (0x00030000, 1). Numbers may be decimal or 0x hex.\n"
-    "--install-result makes every file installation answer with D0.\n";
+    "--install-result makes every file installation answer with D0.\n"
+    "--like-emulator handles connections as the real emulator does: ports 2000\n"
+    "and 6415 by default, a backlog of 1, one accept per 100 ms, port 2000 closed\n"
+    "while a client is connected to it, and a request body over 272 bytes\n"
+    "answered by closing the connection without a reply.\n";
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -49,7 +53,9 @@ struct Options {
   std::vector<uint16_t> ports;
   std::vector<DatabaseSpec> databases;
   uint32_t installResult = 0;
+  bool likeEmulator = false;
   bool quiet = false;
+  bool help = false;
 };
 
 bool ParseNumber(const char* text, unsigned long max, unsigned long* value) {
@@ -87,8 +93,12 @@ bool Fail(const char* message, const char* detail) {
 bool ParseArguments(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
-    if (option == "--quiet") {
-      options->quiet = true;
+    bool* flag = option == "--quiet"           ? &options->quiet
+                 : option == "--like-emulator" ? &options->likeEmulator
+                 : option == "--help"          ? &options->help
+                                               : nullptr;
+    if (flag != nullptr) {
+      *flag = true;
       continue;
     }
     if (i + 1 == argc) return Fail("missing value or unknown option: ", argv[i]);
@@ -107,7 +117,10 @@ bool ParseArguments(int argc, char** argv, Options* options) {
       return Fail("bad option or value: ", (option + " " + value).c_str());
     }
   }
-  if (options->ports.empty()) options->ports.push_back(gantry_testing::kPrimaryPort);
+  if (options->ports.empty()) {
+    options->ports.push_back(gantry_testing::kPrimaryPort);
+    if (options->likeEmulator) options->ports.push_back(gantry_testing::kSecondaryPort);
+  }
   if (options->databases.empty()) {
     options->databases = {{"QuorvaneRT", 0x00010000, 0x0203},
                           {"MemoPad", 0x00020000, 1},
@@ -159,11 +172,16 @@ void PrintRequest(const ReceivedRequest& request) {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseArguments(argc, argv, &options)) return 2;
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   EmulatorSubstitute emulator;
   for (const DatabaseSpec& database : options.databases) {
     emulator.AddDatabase(database.name, database.localId, database.version);
   }
   emulator.SetInstallResult(options.installResult);
+  emulator.SetLikeEmulator(options.likeEmulator);
   if (!emulator.Start(options.ports)) {
     std::fprintf(stderr, "gantry-emulator: cannot listen on the port(s) given\n");
     return 1;

@@ -104,11 +104,13 @@ char KindFromSize(size_t dataSize) {
 
 struct EmulatorSubstitute::Listener {
   uint16_t port = 0;
-  netsock::Socket sock = netsock::kInvalidSocket;
+  netsock::Socket sock = netsock::kInvalidSocket;  // invalid while closed
   std::thread thread;
+  std::atomic<int> connected{0};  // its accepted connections not yet ended
 };
 
 struct EmulatorSubstitute::Connection {
+  Listener* listener = nullptr;  // lives until Stop has joined this connection
   uint16_t port = 0;
   int number = 0;
   netsock::Socket sock = netsock::kInvalidSocket;
@@ -144,7 +146,7 @@ bool EmulatorSubstitute::Start(const std::vector<uint16_t>& ports) {
   for (uint16_t port : ports) {
     auto listener = std::make_unique<Listener>();
     listener->port = port;
-    listener->sock = ListenLoopback(port);
+    listener->sock = ListenLoopback(port, likeEmulator ? kEmulatorBacklog : -1);
     if (listener->sock == netsock::kInvalidSocket) {
       for (auto& other : opened)
         netsock::CloseSocket(other->sock);
@@ -158,7 +160,9 @@ bool EmulatorSubstitute::Start(const std::vector<uint16_t>& ports) {
   running = true;
   listeners = std::move(opened);
   for (auto& listener : listeners) {
-    listener->thread = std::thread(&EmulatorSubstitute::ListenLoop, this, listener.get());
+    listener->thread = std::thread(
+        likeEmulator ? &EmulatorSubstitute::TickingListenLoop : &EmulatorSubstitute::ListenLoop,
+        this, listener.get());
   }
   return true;
 }
@@ -303,22 +307,50 @@ void EmulatorSubstitute::ListenLoop(Listener* listener) {
   while (!stopping) {
     if (!netsock::WaitReadable(listener->sock, kPollMs)) continue;
     netsock::Socket accepted = AcceptConnection(listener->sock);
-    if (accepted == netsock::kInvalidSocket) continue;
-    std::lock_guard<std::mutex> lock(mutex);
-    JoinFinishedLocked();
-    auto connection = std::make_unique<Connection>();
-    connection->port = listener->port;
-    connection->number = ++connectionCount;
-    connection->sock = accepted;
-    ++connectionsByPort[listener->port];
-    connection->thread = std::thread(&EmulatorSubstitute::ServeConnection, this, connection.get());
-    connections.push_back(std::move(connection));
-    changed.notify_all();
+    if (accepted != netsock::kInvalidSocket) Adopt(listener, accepted);
   }
+}
+
+void EmulatorSubstitute::TickingListenLoop(Listener* listener) {
+  const bool debuggerPort = listener->port == kPrimaryPort;
+  while (PauseMs(kEmulatorTickMs)) {
+    if (listener->sock == netsock::kInvalidSocket) {
+      if (listener->connected > 0) continue;
+      listener->sock = ListenLoopback(listener->port, kEmulatorBacklog);
+    }
+    if (!netsock::WaitReadable(listener->sock, 0)) continue;
+    netsock::Socket accepted = AcceptConnection(listener->sock);
+    if (accepted == netsock::kInvalidSocket) continue;
+    if (debuggerPort) {
+      // Connections still waiting in the backlog are reset with it.
+      netsock::CloseSocket(listener->sock);
+      listener->sock = netsock::kInvalidSocket;
+    }
+    Adopt(listener, accepted);
+  }
+}
+
+void EmulatorSubstitute::Adopt(Listener* listener, netsock::Socket accepted) {
+  ++listener->connected;
+  std::lock_guard<std::mutex> lock(mutex);
+  JoinFinishedLocked();
+  auto connection = std::make_unique<Connection>();
+  connection->listener = listener;
+  connection->port = listener->port;
+  connection->number = ++connectionCount;
+  connection->sock = accepted;
+  ++connectionsByPort[listener->port];
+  connection->thread = std::thread(&EmulatorSubstitute::ServeConnection, this, connection.get());
+  connections.push_back(std::move(connection));
+  changed.notify_all();
 }
 
 void EmulatorSubstitute::SetUrgentBytes(bool on) {
   urgentBytes = on;
+}
+
+void EmulatorSubstitute::SetLikeEmulator(bool on) {
+  likeEmulator = on;
 }
 
 void EmulatorSubstitute::ServeConnection(Connection* connection) {
@@ -344,11 +376,13 @@ void EmulatorSubstitute::ServeConnection(Connection* connection) {
       behave = behaviour;
       changed.notify_all();
     }
+    if (likeEmulator && request.bodySize > kEmulatorBodyBuffer) break;
     bool goOn = behave ? React(connection, behave(request, ProperReply(request)))
                        : Answer(connection, request, fault);
     if (!goOn) break;
   }
   netsock::CloseSocket(connection->sock);
+  --connection->listener->connected;
   connection->finished = true;
 }
 

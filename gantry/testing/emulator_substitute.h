@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -26,12 +27,21 @@
 #include <thread>
 #include <vector>
 
+#include "netsock.h"
+
 namespace gantry_testing {
 
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint16_t kPrimaryPort = 2000;    // socket id 1
 constexpr uint16_t kSecondaryPort = 6415;  // socket id 14
+
+// What the real emulator does with connections and requests, copied by the
+// substitute when SetLikeEmulator is on. Stated here apart from gantry's own
+// limits, so that a fault in those can't hide behind the same number here.
+constexpr size_t kEmulatorBodyBuffer = 272;  // its request buffer, not bounds-checked
+constexpr int kEmulatorBacklog = 1;
+constexpr int kEmulatorTickMs = 100;  // it accepts on its idle tick, one per tick
 
 constexpr uint16_t kTrapFindDatabase = 0xA045;  // 'w' card, 's' name -> D0 local id or 0
 constexpr uint16_t kTrapDatabaseInfo = 0xA046;  // 13 parameters, the 5th (by ref) is the version
@@ -183,6 +193,15 @@ class EmulatorSubstitute {
   // When on, every accepted connection first gets one byte of urgent data, and
   // so does every request as soon as it is read, before any delay and reply.
   void SetUrgentBytes(bool on);
+  // When on, connections and oversized requests are handled as the real
+  // emulator handles them: each listener has a backlog of kEmulatorBacklog and
+  // accepts at most one connection per kEmulatorTickMs tick; port 2000 (its
+  // debugger port) stops listening while a client is connected there and
+  // listens again at the first tick after that client has left, while any
+  // other port goes on listening; a request whose body exceeds
+  // kEmulatorBodyBuffer bytes is recorded and then answered by closing the
+  // connection without a reply. Set it before Start.
+  void SetLikeEmulator(bool on);
 
   // --- faults ---
   // The fault for every request without a request-specific one.
@@ -217,6 +236,10 @@ class EmulatorSubstitute {
   struct Listener;
 
   void ListenLoop(Listener* listener);
+  // ListenLoop as the real emulator listens (SetLikeEmulator).
+  void TickingListenLoop(Listener* listener);
+  // Serves an accepted connection on its own thread.
+  void Adopt(Listener* listener, gantry::netsock::Socket accepted);
   void JoinFinishedLocked();
   void ServeConnection(Connection* connection);
   bool ReadRequest(Connection* connection, std::vector<uint8_t>* packet, bool* peerEnded);
@@ -247,6 +270,7 @@ class EmulatorSubstitute {
   std::atomic<bool> stopping{false};
   bool running = false;
   std::atomic<bool> urgentBytes{false};
+  std::atomic<bool> likeEmulator{false};
 
   std::vector<std::unique_ptr<Listener>> listeners;
   std::vector<std::unique_ptr<Connection>> connections;
