@@ -321,11 +321,12 @@ void EmulatorSubstitute::TickingListenLoop(Listener* listener) {
     if (!netsock::WaitReadable(listener->sock, 0)) continue;
     netsock::Socket accepted = AcceptConnection(listener->sock);
     if (accepted == netsock::kInvalidSocket) continue;
-    if (debuggerPort) {
-      // Connections still waiting in the backlog are reset with it.
-      netsock::CloseSocket(listener->sock);
-      listener->sock = netsock::kInvalidSocket;
-    }
+    // The emulator gives up its listener for each connection it accepts; a
+    // connection still waiting in the backlog is reset with it. The debugger
+    // port listens again only when its client has left, any other at once.
+    netsock::CloseSocket(listener->sock);
+    listener->sock = debuggerPort ? netsock::kInvalidSocket
+                                  : ListenLoopback(listener->port, kEmulatorBacklog);
     Adopt(listener, accepted);
   }
 }

@@ -198,7 +198,8 @@ class EmulatorSubstitute {
   // accepts at most one connection per kEmulatorTickMs tick; port 2000 (its
   // debugger port) stops listening while a client is connected there and
   // listens again at the first tick after that client has left, while any
-  // other port goes on listening; a request whose body exceeds
+  // other port listens again at once with a new listener (a connection waiting
+  // in the old one's backlog is reset); a request whose body exceeds
   // kEmulatorBodyBuffer bytes is recorded and then answered by closing the
   // connection without a reply. Set it before Start.
   void SetLikeEmulator(bool on);
