@@ -13,6 +13,10 @@
 #include "format.h"
 #include "pdb.h"
 
+#ifndef LARKGANTRY_VERSION
+#error "the build defines LARKGANTRY_VERSION, the project's version"
+#endif
+
 namespace larkconv {
 
 namespace {
@@ -27,6 +31,7 @@ const char kUsage[] =
     "                 (record numbers begin with 0)\n"
     "    -f format    check a format string against every record\n"
     "    --help       show this text\n"
+    "    --version    show the version\n"
     "exit status: 0 fine, 1 error, 2 a record the format does not fit exactly\n"
     "see larkconv.txt for what each line means\n";
 
@@ -475,6 +480,8 @@ bool ParseInfoCommandLine(int argc, char** argv, InfoOptions* o, std::ostream& o
     const std::string arg = argv[i];
     if (arg == "--help") {
       o->help = true;
+    } else if (arg == "--version") {
+      o->version = true;
     } else if (arg == "-l") {
       o->list = true;
     } else if (arg == "-x") {
@@ -494,7 +501,7 @@ bool ParseInfoCommandLine(int argc, char** argv, InfoOptions* o, std::ostream& o
       haveFile = true;
     }
   }
-  if (!haveFile && !o->help) return Refuse("no pdb file given", out);
+  if (!haveFile && !o->help && !o->version) return Refuse("no pdb file given", out);
   return true;
 }
 
@@ -552,6 +559,10 @@ int RunLarkinfo(int argc, char** argv, std::ostream& out) {
   if (!ParseInfoCommandLine(argc, argv, &options, out)) return kInfoError;
   if (options.help) {
     out << kUsage;
+    return kInfoOk;
+  }
+  if (options.version) {
+    out << "larkinfo " << LARKGANTRY_VERSION << '\n';
     return kInfoOk;
   }
   std::vector<uint8_t> bytes;

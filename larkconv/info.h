@@ -15,6 +15,7 @@ namespace larkconv {
 /// read by InspectPdb.
 struct InfoOptions {
   bool help = false;
+  bool version = false;
   bool list = false;   // -l
   bool dump = false;   // -x
   bool check = false;  // -f

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "testing/child_runs.h"
 #include "testing/pdb_builder.h"
 
@@ -48,6 +50,10 @@ TEST_F(LarkinfoProgramTest, HelpAndFaultyCommandLines) {
   Outcome help = Larkinfo({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: larkinfo", 0), 0u);
+  Outcome version = Larkinfo({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("larkinfo [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version.out;
 
   fs::create_directory(dir / "folder");
   const struct {

@@ -311,6 +311,7 @@ TEST(LarkinfoTest, CommandLine) {
       {{"db.pdb"}, ""},
       {{"-l", "-x", "-r2-5", "-f", "b", "db.pdb"}, ""},
       {{"--help"}, ""},
+      {{"--version"}, ""},
       {{}, "larkinfo: no pdb file given\n"},
       {{"-l"}, "larkinfo: no pdb file given\n"},
       {{"-q", "db.pdb"}, "larkinfo: unknown option -q\n"},

@@ -13,6 +13,9 @@
 #ifndef GANTRY_LIBRARY_FILE
 #error "the build defines GANTRY_LIBRARY_FILE, the library's file name"
 #endif
+#ifndef LARKGANTRY_VERSION
+#error "the build defines LARKGANTRY_VERSION, the project's version"
+#endif
 #ifndef GANTRY_LIBDIR_FROM_BINDIR
 #define GANTRY_LIBDIR_FROM_BINDIR "../lib"
 #endif
@@ -27,6 +30,7 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "usage: gantry-host [--library PATH] COMMAND\n"
+    "       gantry-host --help | --version\n"
     "commands:\n"
     "  running        is the emulator running? prints true or false\n"
     "  install PATH   has the emulator install the file at PATH (as the emulator\n"
@@ -64,6 +68,7 @@ struct Invocation {
   const Command* command = nullptr;
   char* argument = nullptr;
   bool help = false;
+  bool version = false;
 };
 
 // Prints a usage error with the usage text; always false.
@@ -78,6 +83,10 @@ bool ParseArguments(int argc, char** argv, Invocation* run) {
   for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) {
       run->help = true;
+      return true;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      run->version = true;
       return true;
     }
     if (std::strcmp(argv[i], "--library") != 0) return UsageError("unknown option ", argv[i]);
@@ -155,6 +164,10 @@ int RunHost(int argc, char** argv) {
   if (!ParseArguments(argc, argv, &run)) return kExitUsage;
   if (run.help) {
     std::fputs(kUsage, stdout);
+    return kExitCalled;
+  }
+  if (run.version) {
+    std::puts("gantry-host " LARKGANTRY_VERSION);
     return kExitCalled;
   }
   dynlib::Library library = LoadGantry(run.library, argc > 0 ? argv[0] : nullptr);

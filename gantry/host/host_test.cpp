@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -98,6 +99,10 @@ TEST(GantryHost, RefusesBadCommandLines) {
   HostRun help = RunHost("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("usage: gantry-host", 0), 0u);
+  HostRun version = RunHost("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("gantry-host [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version.out;
 }
 
 TEST(GantryHost, ReportsAMissingLibraryOrExport) {
