@@ -256,8 +256,17 @@ bool CsvFile::Open(const std::string& path, const char* mode) {
     stream = std::fopen(path.c_str(), "rb");
   } else if (output.Open(path, std::strcmp(mode, "a") == 0, true)) {
     stream = output.Stream();
+    // An appended file starts with the old bytes (for a device, FIFO or
+    // terminal written in place: wherever the system puts it).
+    startedEmpty = std::strcmp(mode, "a") != 0 || std::ftell(stream) == 0;
   }
   return stream != nullptr;
+}
+
+void CsvFile::SkipByteOrderMark() {
+  static const char kMark[] = "\xEF\xBB\xBF";
+  if (readPos == readEnd && !FillReadBuffer()) return;
+  if (readEnd - readPos >= 3 && std::memcmp(readData + readPos, kMark, 3) == 0) readPos += 3;
 }
 
 bool CsvFile::ReadLine() {
@@ -553,6 +562,13 @@ void CsvFile::WriteLinesOf(CsvFile* lines) {
   lineStart = builtLength += length;
   lines->DropBuilt(length);
   if (stream && lineStart >= kWriteBlock) WriteBuilt(lineStart - lineStart % kWriteBlock);
+}
+
+void CsvFile::WriteBytes(const char* bytes, size_t length) {
+  if (lineStart != builtLength) throw std::logic_error("bytes written into a line being built");
+  if (length == 0) return;
+  std::memcpy(BuiltRoom(length), bytes, length);
+  lineStart = builtLength += length;
 }
 
 void CsvFile::WriteBuilt(size_t length) {

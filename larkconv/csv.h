@@ -25,6 +25,12 @@ class CsvFile {
   // replaces it when the file is closed ("a": the new file starts with the old
   // bytes), or, for a device, FIFO or terminal, to the destination itself.
   bool Open(const std::string& path, const char* mode);
+  // True when the file just opened for writing starts empty: mode "w", or
+  // "a" onto a missing or empty file.
+  bool StartedEmpty() const { return startedEmpty; }
+  // Skips the UTF-8 byte order mark EF BB BF at the very start of the file
+  // just opened for reading, if it is there.
+  void SkipByteOrderMark();
 
   // Reads one row, of any length, keeping its "\n": a physical line, and the
   // lines after it for as long as a quoted part is open at a line's end (the
@@ -74,6 +80,9 @@ class CsvFile {
   // and drops them from lines. Between lines only: throws std::logic_error
   // while this file's line is being built.
   void WriteLinesOf(CsvFile* lines);
+  // Writes the length bytes at bytes as they stand after the lines ended so
+  // far. Between lines only, as WriteLinesOf.
+  void WriteBytes(const char* bytes, size_t length);
 
   // True when a read of the stream has failed (not merely reached its end).
   bool ReadFailed() const;
@@ -109,6 +118,7 @@ class CsvFile {
   size_t cursor = 0;
   bool unterminated = false;
   bool endedInQuote = false;
+  bool startedEmpty = false;
   FILE* stream = nullptr;
   // ReadLine takes the stream in blocks: the block and its unread part
   // (readData is readBuffer's, or the text of ReadFrom).
