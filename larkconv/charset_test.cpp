@@ -16,26 +16,6 @@ using namespace larkconv;
 
 namespace {
 
-std::string Utf8Of(uint32_t c) {
-  std::string s;
-  if (c < 0x80) {
-    s += static_cast<char>(c);
-  } else if (c < 0x800) {
-    s += static_cast<char>(0xC0 | (c >> 6));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    s += static_cast<char>(0xE0 | (c >> 12));
-    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    s += static_cast<char>(0xF0 | (c >> 18));
-    s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return s;
-}
-
 std::string Hex(const std::string& bytes) {
   std::string out;
   char two[3];
@@ -90,6 +70,26 @@ TextFault FaultOf(Charset set, const std::string& text) {
 }
 
 #ifdef PYTHON3_EXE
+std::string Utf8Of(uint32_t c) {
+  std::string s;
+  if (c < 0x80) {
+    s += static_cast<char>(c);
+  } else if (c < 0x800) {
+    s += static_cast<char>(0xC0 | (c >> 6));
+    s += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    s += static_cast<char>(0xE0 | (c >> 12));
+    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    s += static_cast<char>(0xF0 | (c >> 18));
+    s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    s += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return s;
+}
+
 // The character of a UTF-8 text of exactly one character, in hex, or "-".
 std::string OneChar(const std::string& utf8) {
   if (utf8 == kNoText) return "-";
