@@ -51,12 +51,12 @@ inline void Put(std::vector<uint8_t>* out, uint64_t value, int bytes) {
 // length characters of text, with the quote and the comma that CSV must escape
 // or quote among them, then zero bytes up to width. With accented, a third of
 // them are letters of code page 1252 above 7F, as a Western device keeps them.
-inline void PutText(std::vector<uint8_t>* out, Mixer& mix, int length, int width,
-                    bool accented) {
+inline void PutText(std::vector<uint8_t>* out, Mixer& mix, int length, int width, bool accented) {
   static const char kChars[] =
       "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789,\"-.";
-  static const char kAccents[] = "\xE0\xE1\xE2\xE4\xE7\xE8\xE9\xEA\xEB\xEE\xEF\xF1\xF3\xF4"
-                                 "\xF6\xF9\xFA\xFB\xFC\xDF\xC9\xC0\xDC\xD6\x80\x93\x94";
+  static const char kAccents[] =
+      "\xE0\xE1\xE2\xE4\xE7\xE8\xE9\xEA\xEB\xEE\xEF\xF1\xF3\xF4"
+      "\xF6\xF9\xFA\xFB\xFC\xDF\xC9\xC0\xDC\xD6\x80\x93\x94";
   for (int i = 0; i < width; ++i) {
     char c = 0;
     if (i < length) {
@@ -89,22 +89,22 @@ inline std::vector<uint8_t> MakeRecord(uint32_t index, bool accented = false) {
   Mixer mix(index);
   std::vector<uint8_t> r;
   r.reserve(kRecordSize);
-  Put(&r, index, 1);                        // b
-  Put(&r, mix.Next(), 2);                   // w
-  Put(&r, mix.Next(), 2);                   // i2
-  Put(&r, mix.Next(), 4);                   // i4
-  Put(&r, mix.Next(), 1);                   // i1
-  Put(&r, 'A' + index % 26, 1);             // c
-  Put(&r, AnyFiniteFloat(mix), 4);          // f
-  Put(&r, AmountFloat(mix), 4);             // f
+  Put(&r, index, 1);                                  // b
+  Put(&r, mix.Next(), 2);                             // w
+  Put(&r, mix.Next(), 2);                             // i2
+  Put(&r, mix.Next(), 4);                             // i4
+  Put(&r, mix.Next(), 1);                             // i1
+  Put(&r, 'A' + index % 26, 1);                       // c
+  Put(&r, AnyFiniteFloat(mix), 4);                    // f
+  Put(&r, AmountFloat(mix), 4);                       // f
   PutText(&r, mix, 1 + mix.Below(12), 12, accented);  // s12
   PutText(&r, mix, 9, 9, accented);                   // lz: nine characters and the zero
   r.push_back(0);
   PutText(&r, mix, static_cast<int>(mix.Below(8)), 7, accented);  // l7
   for (int group = 0; group < 2; ++group) {
-    Put(&r, mix.Next(), 4);  // i
+    Put(&r, mix.Next(), 4);            // i
     PutText(&r, mix, 2, 2, accented);  // 2c
-    Put(&r, mix.Next(), 2);  // w
+    Put(&r, mix.Next(), 2);            // w
   }
   return r;
 }

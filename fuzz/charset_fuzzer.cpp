@@ -36,8 +36,8 @@ std::string Decode(Charset set, const uint8_t* bytes, size_t size) {
 
 std::string Encode(Charset set, const std::string& text, size_t room) {
   std::string out(text.size(), '\0');
-  const size_t n = EncodeText(set, text.data(), text.size(), reinterpret_cast<uint8_t*>(&out[0]),
-                              room);
+  const size_t n =
+      EncodeText(set, text.data(), text.size(), reinterpret_cast<uint8_t*>(&out[0]), room);
   Check(n <= room);
   out.resize(n);
   return out;

@@ -223,8 +223,7 @@ void CheckCodedRows(const std::vector<std::string>& rows, const std::string& for
     Check(converted);
     const PdbRecord& got = *plain.RecordAt(0);
     const PdbRecord& expected = *want.RecordAt(0);
-    Check(got.length == expected.length &&
-          std::memcmp(got.bytes, expected.bytes, got.length) == 0);
+    Check(got.length == expected.length && std::memcmp(got.bytes, expected.bytes, got.length) == 0);
   }
 }
 

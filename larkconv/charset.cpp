@@ -73,7 +73,8 @@ uint32_t NextUtf8(const unsigned char*& p, const unsigned char* end) {
 // The cp1252 byte of character c, or kNoCode.
 uint32_t Cp1252Code(uint32_t c) {
   if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return c;
-  const uint16_t* const end = kCp1252High + 0x20;  // 80 to 9F; A0 to FF are the characters themselves
+  const uint16_t* const end =
+      kCp1252High + 0x20;  // 80 to 9F; A0 to FF are the characters themselves
   const uint16_t* found = std::find(kCp1252High, end, c);
   return found == end ? kNoCode : 0x80u + static_cast<uint32_t>(found - kCp1252High);
 }

@@ -48,8 +48,8 @@ class CharsetE2e : public ::testing::Test {
 TEST_F(CharsetE2e, PdbToCsvWritesUtf8AfterAMarkInAFileItStarts) {
   // c, sz, b, s6 (its text ends at the zero byte): every byte 80-FF reads as
   // a character, the five unassigned ones as U+0081 and so on.
-  const Bytes record = {0xE9, 'C', 'a', 'f', 0xE9, '"', 0x80, 0x81, 0x9D, 0, 0xE9,
-                        'n', 0xFC, 0, 'x', 'y', 'z'};
+  const Bytes record = {0xE9, 'C',  'a', 'f',  0xE9, '"', 0x80, 0x81, 0x9D,
+                        0,    0xE9, 'n', 0xFC, 0,    'x', 'y',  'z'};
   WriteFileBytes(dir / "in.pdb", BuildPdb(Database({record})));
   const std::string row =
       "\"\xC3\xA9\",\"Caf\xC3\xA9\"\"\xE2\x82\xAC\xC2\x81\xC2\x9D\",\"233\",\"n\xC3\xBC\"\n";
@@ -70,7 +70,8 @@ TEST_F(CharsetE2e, PdbToCsvWritesUtf8AfterAMarkInAFileItStarts) {
   Larkconv({"-pdb", "-r1", "-e", "cp1252", "cszbs6", "in.pdb", "out.csv"});
   EXPECT_EQ(ReadTextFile(dir / "out.csv"), kMark);
   Larkconv({"-pdb", "cszbs6", "in.pdb", "out.csv"});
-  EXPECT_EQ(ReadTextFile(dir / "out.csv"), "\"\xE9\",\"Caf\xE9\"\"\x80\x81\x9D\",\"233\",\"n\xFC\"\n");
+  EXPECT_EQ(ReadTextFile(dir / "out.csv"),
+            "\"\xE9\",\"Caf\xE9\"\"\x80\x81\x9D\",\"233\",\"n\xFC\"\n");
 }
 
 TEST_F(CharsetE2e, RecordNotValidCp932StopsTheRun) {
@@ -100,8 +101,7 @@ TEST_F(CharsetE2e, CsvToPdbConvertsTextBeforeTheLengthRules) {
   // bytes and never end in half a character; integers and floats are numbers.
   WriteFileText(dir / "in.csv", kMark + "\"a\xE3\x81\x82\xE3\x81\x84\",\xEF\xBD\xB1,7,1.5,x\n" +
                                     "a\xE3\x81\x82,,-1,2,a\xE3\x81\x82\n");
-  Outcome run =
-      Larkconv({"-csv", "-c", "Test", "-e", "cp932", "s4cbfs2", "in.csv", "out.pdb"});
+  Outcome run = Larkconv({"-csv", "-c", "Test", "-e", "cp932", "s4cbfs2", "in.csv", "out.pdb"});
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(RecordsOf(dir / "out.pdb"),
             (std::vector<Bytes>{{'a', 0x82, 0xA0, 0, 0xB1, 7, 0x3F, 0xC0, 0, 0, 'x', 0},
@@ -158,8 +158,8 @@ void MakeCp932Text(const GenFormat& format, FormatGenerator& random, Bytes* reco
     const GenField& field = *format.FieldAt(i);
     uint8_t* p = record->data() + at;
     size_t size = static_cast<size_t>(field.size);
-    if (field.kind == 's' && size == 0) size = static_cast<size_t>(
-        std::find(p, record->data() + record->size(), 0) - p) + 1;
+    if (field.kind == 's' && size == 0)
+      size = static_cast<size_t>(std::find(p, record->data() + record->size(), 0) - p) + 1;
     at += size;
     if (field.kind == 'c' && p[0] != 0) p[0] = single();
     if (field.kind != 's') continue;
@@ -232,7 +232,8 @@ TEST_F(CharsetE2e, LargeInputsConvertAndFailAsSmallOnes) {
     } else if (row == 30000) {
       csv += "\xC3\n";
     } else {
-      csv += "\"Caf\xC3\xA9 " + std::to_string(row % 100) + "\"," + (row == 36000 ? "\xE2\x86\x90" : "2") + "\n";
+      csv += "\"Caf\xC3\xA9 " + std::to_string(row % 100) + "\"," +
+             (row == 36000 ? "\xE2\x86\x90" : "2") + "\n";
     }
   }
   WriteFileText(dir / "in.csv", csv);

@@ -34,8 +34,8 @@ const std::string kNoText = "\xFF\xFF";
 std::string Decoded(Charset set, const std::string& bytes) {
   std::string out(kUtf8PerDeviceByte * bytes.size(), '\0');
   try {
-    char* end = DecodeText(set, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-                           &out[0]);
+    char* end =
+        DecodeText(set, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &out[0]);
     out.resize(static_cast<size_t>(end - out.data()));
   } catch (const TextFault& fault) {
     EXPECT_EQ(fault.kind, TextFault::Kind::NotDeviceText);
@@ -48,8 +48,8 @@ std::string Decoded(Charset set, const std::string& bytes) {
 std::string Encoded(Charset set, const std::string& text, size_t room = SIZE_MAX) {
   std::string out(text.size(), '\0');
   try {
-    const size_t n = EncodeText(set, text.data(), text.size(),
-                                reinterpret_cast<uint8_t*>(&out[0]), std::min(room, text.size()));
+    const size_t n = EncodeText(set, text.data(), text.size(), reinterpret_cast<uint8_t*>(&out[0]),
+                                std::min(room, text.size()));
     out.resize(n);
   } catch (const TextFault&) {
     return kNoText;
@@ -124,8 +124,8 @@ std::string BytesOfHex(const std::string& hex) {
 // characters Python's cp932 writes as a code that reads as another character
 // are refused.
 TEST(CharsetTest, TablesAgreeWithPythonCodecs) {
-  const larkconv_testing::Outcome run = process_testing::Run(
-      PYTHON3_EXE, {}, {LARKCONV_SOURCE_DIR "/testing/python_codecs.py"});
+  const larkconv_testing::Outcome run =
+      process_testing::Run(PYTHON3_EXE, {}, {LARKCONV_SOURCE_DIR "/testing/python_codecs.py"});
   ASSERT_EQ(run.status, 0);
   std::istringstream lines(run.out);
   std::string kind, name, key, want;
@@ -138,8 +138,7 @@ TEST(CharsetTest, TablesAgreeWithPythonCodecs) {
       const std::string got = OneChar(Decoded(set, BytesOfHex(key)));
       if (set == Charset::Cp1252 && want == "-") {
         ++differences;
-        EXPECT_TRUE(key == "81" || key == "8D" || key == "8F" || key == "90" || key == "9D")
-            << key;
+        EXPECT_TRUE(key == "81" || key == "8D" || key == "8F" || key == "90" || key == "9D") << key;
         EXPECT_EQ(got, key);
       } else {
         EXPECT_EQ(got, want) << name << " reads " << key;
@@ -186,7 +185,10 @@ TEST(CharsetTest, EveryCp1252ByteComesBack) {
 }
 
 TEST(CharsetTest, Cp932TextThatIsNoText) {
-  EXPECT_EQ(Decoded(Charset::Cp932, "\x82\xA0\xB1" "a\x80\xFD"), "\u3042\uFF71a\u0080\uF8F1");
+  EXPECT_EQ(Decoded(Charset::Cp932,
+                    "\x82\xA0\xB1"
+                    "a\x80\xFD"),
+            "\u3042\uFF71a\u0080\uF8F1");
   // A lead byte at the end, before a byte that is no trail byte, and a code
   // with no character.
   for (const char* bad : {"a\x82", "\x82\x7F", "\x82\x0A", "\x82\xFD", "\x85\x40", "\xEF\x40"})

@@ -75,7 +75,11 @@ class CsvFile {
   // lines go to the file in blocks, the last ones when it is closed. A write
   // error shows when the file is closed. Without an open file the lines are
   // kept, for WriteLinesOf or Abandon.
-  void WriteLine();
+  void WriteLine() {
+    *BuiltRoom(1) = '\n';
+    lineStart = ++builtLength;
+    if (stream && lineStart >= kWriteBlock) WriteBuilt(lineStart - lineStart % kWriteBlock);
+  }
   // Writes the lines that lines ended, in order, after those of this file,
   // and drops them from lines. Between lines only: throws std::logic_error
   // while this file's line is being built.
@@ -99,6 +103,10 @@ class CsvFile {
   const std::string& Line() const { return line; }
 
  private:
+  // Written lines go to the stream in whole blocks of the size of its buffer,
+  // which the standard library then writes without copying them.
+  static constexpr size_t kWriteBlock = OutputFile::kBufferSize;
+
   char CharAtCursor() const { return cursor < line.size() ? line[cursor] : '\0'; }
   // Room for n more characters at the end of the line being built.
   char* BuiltRoom(size_t n) {
@@ -136,6 +144,36 @@ class CsvFile {
   size_t lineStart = 0;
   size_t builtCapacity = 0;
 };
+
+// The number the length bytes at text begin with, as ReadIntField reads a
+// field of that text.
+int32_t ParseIntText(const char* text, size_t length);
+
+// The signed number of that magnitude, held to 32 bits.
+inline int32_t ClampedInt32(uint64_t magnitude, bool negative) {
+  const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
+  const int64_t value = static_cast<int64_t>(magnitude < limit ? magnitude : limit);
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
+// Reads a plain number at p: a sign and one to ten digits, quoted or bare.
+// Returns where it ends (after its closing quote), with *value set to it
+// held to 32 bits; nullptr when p holds none. A longer number is left to
+// ParseInt32: its magnitude may have wrapped around meanwhile.
+inline const char* ScanPlainNumber(const char* p, int32_t* value) {
+  const bool quoted = *p == '"';
+  if (quoted) ++p;
+  const bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
+  const char* const digits = p;
+  uint64_t magnitude = 0;
+  for (unsigned digit; (digit = static_cast<unsigned char>(*p) - 0x30u) <= 9; ++p)
+    magnitude = magnitude * 10 + digit;
+  if (p == digits || p - digits > 10) return nullptr;
+  if (quoted && *p++ != '"') return nullptr;
+  *value = ClampedInt32(magnitude, negative);
+  return p;
+}
 
 /// Reads the fields of one row straight from the text it stands in, when the
 /// row is plain: one line, ended by "\n" or "\r\n", each field bare or quoted
@@ -206,6 +244,22 @@ inline bool PlainFields::ReadText(const char** text, size_t* length, std::string
     *length = static_cast<size_t>(r - run);
   }
   return EndField(r + 1);
+}
+
+// Read for every plain integer field, so inline.
+inline bool PlainFields::ReadInt(int32_t* value, std::string* unquoted) {
+  // A sign and up to ten digits, quoted or bare, are read at once.
+  int32_t number = 0;
+  const char* const end = ScanPlainNumber(p, &number);
+  if (end && EndField(end)) {
+    *value = number;
+    return true;
+  }
+  const char* text = nullptr;
+  size_t length = 0;
+  if (!ReadText(&text, &length, unquoted)) return false;
+  *value = ParseIntText(text, length);
+  return true;
 }
 
 // Ends the field whose text ends at at: a comma goes on to the next field,

@@ -52,7 +52,7 @@ struct Options {
   std::string creator;
   bool append = false;
   int32_t firstRow = 0;
-  int32_t lastRow = -1;  // -1: to the end
+  int32_t lastRow = -1;          // -1: to the end
   Charset text = Charset::None;  // of the records' text; None: byte for byte
   bool textGiven = false;        // "-e" has been taken
   std::string format;
@@ -122,8 +122,7 @@ bool TakeCharset(int argc, char** argv, int* pos, Options* o) {
   if (*pos + 1 >= argc) return Refuse("-e requires a character set\n");
   const std::string name = argv[*pos + 1];
   if (!CharsetNamed(name, &o->text)) {
-    const std::string message =
-        "unknown character set \"" + name + "\" (use cp1252 or cp932)\n";
+    const std::string message = "unknown character set \"" + name + "\" (use cp1252 or cp932)\n";
     return Refuse(message.c_str());
   }
   o->textGiven = true;
@@ -235,6 +234,20 @@ int64_t PieceEnd(const PdbDatabase& db, int64_t first, int64_t end) {
   return i;
 }
 
+// Converts records first to end - 1 of db into lines of csv, their text
+// read in the format's character set; a record whose text is none in it
+// throws its message.
+void CodedRecordsToRows(const PdbDatabase& db, int64_t first, int64_t end,
+                        const ParsedFormat& format, CsvFile& csv) {
+  for (int64_t i = first; i < end; ++i) {
+    try {
+      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, format);
+    } catch (const TextFault& fault) {
+      throw TextError(fault, format.TextCharset(), i);
+    }
+  }
+}
+
 // Converts records first to end - 1 of db into lines of csv, each piece's
 // lines built apart and written in order; their text read in set.
 void RecordsToRows(const PdbDatabase& db, int64_t first, int64_t end, const std::string& format,
@@ -251,13 +264,12 @@ void RecordsToRows(const PdbDatabase& db, int64_t first, int64_t end, const std:
     return true;
   };
   steps.convert = [&](int slot, int) {
-    for (int64_t i = pieces[slot].first; i < pieces[slot].second; ++i) {
-      try {
-        RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), lines[slot], parsed);
-      } catch (const TextFault& fault) {
-        throw TextError(fault, set, i);
-      }
+    if (set != Charset::None) {
+      CodedRecordsToRows(db, pieces[slot].first, pieces[slot].second, parsed, lines[slot]);
+      return;
     }
+    for (int64_t i = pieces[slot].first; i < pieces[slot].second; ++i)
+      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), lines[slot], parsed);
   };
   steps.finish = [&](int slot) { csv.WriteLinesOf(&lines[slot]); };
   RunInPieces(steps, TwoThreads() && PieceEnd(db, first, end) < end);

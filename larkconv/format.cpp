@@ -10,6 +10,15 @@
 #include "bytes.h"
 #include "floattext.h"
 
+// The converters' loops for text in a character set (-e) are kept out of
+// line, so that the compiler inlines into the loops without -e what it
+// inlined before they existed.
+#if defined(_MSC_VER)
+#define LARKCONV_OUT_OF_LINE __declspec(noinline)
+#else
+#define LARKCONV_OUT_OF_LINE __attribute__((noinline))
+#endif
+
 namespace larkconv {
 
 namespace {
@@ -375,13 +384,19 @@ void ConvertRecordIn(Fields& fields, const PdbRecord& record, CsvFile& csv, Char
 }
 
 template <typename Fields>
+LARKCONV_OUT_OF_LINE void ConvertCodedRecord(Fields& fields, const PdbRecord& record, CsvFile& csv,
+                                             Charset set) {
+  std::string utf8;  // the converted text of a field
+  ConvertRecordIn<true>(fields, record, csv, set, &utf8);
+}
+
+template <typename Fields>
 void ConvertRecord(Fields& fields, const PdbRecord& record, CsvFile& csv, Charset set) {
   if (set == Charset::None) {
     ConvertRecordIn<false>(fields, record, csv, set, nullptr);
-    return;
+  } else {
+    ConvertCodedRecord(fields, record, csv, set);
   }
-  std::string utf8;  // the converted text of a field
-  ConvertRecordIn<true>(fields, record, csv, set, &utf8);
 }
 
 bool AppendRecordOf(const RecordBytes& bytes, PdbDatabase& db) {
@@ -409,13 +424,20 @@ bool ConvertRowIn(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::R
 }
 
 template <typename Fields>
-bool ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers,
-                Charset set) {
-  if (set == Charset::None) return ConvertRowIn<false>(fields, csv, db, buffers, set);
+LARKCONV_OUT_OF_LINE bool ConvertCodedRow(Fields& fields, CsvFile& csv, PdbDatabase& db,
+                                          ParsedFormat::RowBuffers& buffers, Charset set) {
   return ConvertRowIn<true>(fields, csv, db, buffers, set);
 }
 
-// PlainRowToRecord for a format that IsFlat; kCoded: the text converted to set.
+template <typename Fields>
+bool ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers,
+                Charset set) {
+  if (set == Charset::None) return ConvertRowIn<false>(fields, csv, db, buffers, set);
+  return ConvertCodedRow(fields, csv, db, buffers, set);
+}
+
+// PlainRowToRecord for a format that IsFlat; kCoded: the text converted to
+// set.
 template <bool kCoded>
 const char* PlainRow(const char* row, PdbDatabase& db, ParsedFormat& format, Charset set) {
   RecordBytes& bytes = format.Row().bytes;
@@ -440,6 +462,18 @@ const char* PlainRow(const char* row, PdbDatabase& db, ParsedFormat& format, Cha
   if (!fields.SkipRest(&unquoted)) return nullptr;
   AppendRecordOf(bytes, db);
   return fields.NextRow();
+}
+
+LARKCONV_OUT_OF_LINE const char* PlainCodedRow(const char* row, PdbDatabase& db,
+                                               ParsedFormat& format, Charset set) {
+  try {
+    return PlainRow<true>(row, db, format, set);
+  } catch (const TextFault&) {
+    // Left to RowToRecord, after CsvFile has read the row whole: a row
+    // that turns out not to be plain may fail on its own before it is
+    // converted.
+    return nullptr;
+  }
 }
 
 }  // namespace
@@ -474,14 +508,7 @@ const char* PlainRowToRecord(const char* row, PdbDatabase& db, ParsedFormat& for
   if (!format.IsFlat()) return nullptr;
   const Charset set = format.TextCharset();
   if (set == Charset::None) return PlainRow<false>(row, db, format, set);
-  try {
-    return PlainRow<true>(row, db, format, set);
-  } catch (const TextFault&) {
-    // Left to RowToRecord, after CsvFile has read the row whole: a row
-    // that turns out not to be plain may fail on its own before it is
-    // converted.
-    return nullptr;
-  }
+  return PlainCodedRow(row, db, format, set);
 }
 
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format) {

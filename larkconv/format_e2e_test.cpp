@@ -277,11 +277,29 @@ TEST_F(FormatE2e, LargeInputsFailWhereSmallOnesDo) {
 // and one field of most of a megabyte over many lines; with accented, also
 // UTF-8 text of letters code page 1252 holds.
 std::string MessyCsv(FormatGenerator& random, int rows, bool accented = false) {
-  static const char* const kFields[] = {
-      "12",   "-7",    "\"3\"",    "x",          "",           "\"a,b\"",  "\"a\"\"b\"",
-      "\"\"", "ab\"c", "\"ab\"cd", "\"l1\nl2\"", "\"l1\r\n\"", "\"\n\n\"", "9999999999",
-      " 4",   "1.5e3", "\"\"\"\"", "\r",         "a\rb",       "\x1A",
-      "Caf\xC3\xA9", "\"\xE2\x82\xAC,\n\xC3\xBC\"\"\"", "\xC3\x9F\xC2\x81x"};
+  static const char* const kFields[] = {"12",
+                                        "-7",
+                                        "\"3\"",
+                                        "x",
+                                        "",
+                                        "\"a,b\"",
+                                        "\"a\"\"b\"",
+                                        "\"\"",
+                                        "ab\"c",
+                                        "\"ab\"cd",
+                                        "\"l1\nl2\"",
+                                        "\"l1\r\n\"",
+                                        "\"\n\n\"",
+                                        "9999999999",
+                                        " 4",
+                                        "1.5e3",
+                                        "\"\"\"\"",
+                                        "\r",
+                                        "a\rb",
+                                        "\x1A",
+                                        "Caf\xC3\xA9",
+                                        "\"\xE2\x82\xAC,\n\xC3\xBC\"\"\"",
+                                        "\xC3\x9F\xC2\x81x"};
   std::string text;
   for (int row = 0; row < rows; ++row) {
     const int fields = random.Pick(8);
