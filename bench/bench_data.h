@@ -49,12 +49,21 @@ inline void Put(std::vector<uint8_t>* out, uint64_t value, int bytes) {
 }
 
 // length characters of text, with the quote and the comma that CSV must escape
-// or quote among them, then zero bytes up to width.
-inline void PutText(std::vector<uint8_t>* out, Mixer& mix, int length, int width) {
+// or quote among them, then zero bytes up to width. With accented, a third of
+// them are letters of code page 1252 above 7F, as a Western device keeps them.
+inline void PutText(std::vector<uint8_t>* out, Mixer& mix, int length, int width, bool accented) {
   static const char kChars[] =
       "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789,\"-.";
+  static const char kAccents[] =
+      "\xE0\xE1\xE2\xE4\xE7\xE8\xE9\xEA\xEB\xEE\xEF\xF1\xF3\xF4"
+      "\xF6\xF9\xFA\xFB\xFC\xDF\xC9\xC0\xDC\xD6\x80\x93\x94";
   for (int i = 0; i < width; ++i) {
-    out->push_back(i < length ? static_cast<uint8_t>(kChars[mix.Below(sizeof kChars - 1)]) : 0);
+    char c = 0;
+    if (i < length) {
+      c = accented && mix.Below(3) == 0 ? kAccents[mix.Below(sizeof kAccents - 1)]
+                                        : kChars[mix.Below(sizeof kChars - 1)];
+    }
+    out->push_back(static_cast<uint8_t>(c));
   }
 }
 
@@ -74,27 +83,28 @@ inline uint32_t AmountFloat(Mixer& mix) {
 }
 
 // Record number index of the benchmark database: kRecordSize bytes laid out by
-// kFormat, every text free of zero bytes and line ends so that it reads back.
-inline std::vector<uint8_t> MakeRecord(uint32_t index) {
+// kFormat, every text free of zero bytes and line ends so that it reads back;
+// with accented, the texts hold letters of code page 1252 above 7F.
+inline std::vector<uint8_t> MakeRecord(uint32_t index, bool accented = false) {
   Mixer mix(index);
   std::vector<uint8_t> r;
   r.reserve(kRecordSize);
-  Put(&r, index, 1);                        // b
-  Put(&r, mix.Next(), 2);                   // w
-  Put(&r, mix.Next(), 2);                   // i2
-  Put(&r, mix.Next(), 4);                   // i4
-  Put(&r, mix.Next(), 1);                   // i1
-  Put(&r, 'A' + index % 26, 1);             // c
-  Put(&r, AnyFiniteFloat(mix), 4);          // f
-  Put(&r, AmountFloat(mix), 4);             // f
-  PutText(&r, mix, 1 + mix.Below(12), 12);  // s12
-  PutText(&r, mix, 9, 9);                   // lz: nine characters and the zero
+  Put(&r, index, 1);                                  // b
+  Put(&r, mix.Next(), 2);                             // w
+  Put(&r, mix.Next(), 2);                             // i2
+  Put(&r, mix.Next(), 4);                             // i4
+  Put(&r, mix.Next(), 1);                             // i1
+  Put(&r, 'A' + index % 26, 1);                       // c
+  Put(&r, AnyFiniteFloat(mix), 4);                    // f
+  Put(&r, AmountFloat(mix), 4);                       // f
+  PutText(&r, mix, 1 + mix.Below(12), 12, accented);  // s12
+  PutText(&r, mix, 9, 9, accented);                   // lz: nine characters and the zero
   r.push_back(0);
-  PutText(&r, mix, static_cast<int>(mix.Below(8)), 7);  // l7
+  PutText(&r, mix, static_cast<int>(mix.Below(8)), 7, accented);  // l7
   for (int group = 0; group < 2; ++group) {
-    Put(&r, mix.Next(), 4);  // i
-    PutText(&r, mix, 2, 2);  // 2c
-    Put(&r, mix.Next(), 2);  // w
+    Put(&r, mix.Next(), 4);            // i
+    PutText(&r, mix, 2, 2, accented);  // 2c
+    Put(&r, mix.Next(), 2);            // w
   }
   return r;
 }

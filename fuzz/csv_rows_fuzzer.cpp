@@ -4,7 +4,9 @@
 // Input: the format string, a line feed, then the text of the CSV file. The
 // rows read must be the rows of the text as a model splits it (a quoted field
 // open at a line's end takes the next line into its row), and the fields of
-// each row must come back the same through CsvFile's quoting.
+// each row must come back the same through CsvFile's quoting. Read with -e,
+// a row PlainRowToRecord takes straight from its text gives the record
+// RowToRecord gives.
 
 #include <algorithm>
 #include <cstdint>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "ZelError.h"
+#include "charset.h"
 #include "csv.h"
 #include "format.h"
 #include "pdb.h"
@@ -197,6 +200,33 @@ void CheckPlainRows(const std::vector<std::string>& rows, const std::string& for
   }
 }
 
+// The same with the rows' text converted to set: a row whose text does not
+// convert is never taken straight from its text.
+void CheckCodedRows(const std::vector<std::string>& rows, const std::string& format, Charset set) {
+  ParsedFormat parsed(format, set);
+  ParsedFormat plainParsed(format, set);
+  CsvFile reader;
+  for (const std::string& row : rows) {
+    reader.ReadFrom(row.data(), row.size());
+    if (!reader.ReadLine()) continue;
+    PdbDatabase want;
+    want.SetResourceDb(false);
+    bool converted = true;
+    try {
+      RowToRecord(reader, want, parsed);
+    } catch (const TextFault&) {
+      converted = false;
+    }
+    PdbDatabase plain;
+    plain.SetResourceDb(false);
+    if (!PlainRowToRecord(row.c_str(), plain, plainParsed)) continue;
+    Check(converted);
+    const PdbRecord& got = *plain.RecordAt(0);
+    const PdbRecord& expected = *want.RecordAt(0);
+    Check(got.length == expected.length && std::memcmp(got.bytes, expected.bytes, got.length) == 0);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -247,5 +277,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(!again.ReadLine());
   CheckFieldsComeBack(rowsRead);
   CheckPlainRows(split.rows, format, db);
+  CheckCodedRows(split.rows, format, size % 3 == 0 ? Charset::Cp932 : Charset::Cp1252);
   return 0;
 }

@@ -140,9 +140,22 @@ def reply_seeds():
     save("reply_decode", "short-body", params("W") + b"\x8a\0\xa0\x8c\0\0")
 
 
+def charset_seeds():
+    # The first byte: the set in bit 0 (cp1252, cp932), the encoder's room
+    # as a share of the text in the others (0xFE: all of it).
+    save("charset", "cp1252-bytes", b"\xfe" + bytes(range(1, 256)))
+    save("charset", "cp1252-utf8", b"\x80" + "Caf\u00e9 \u20ac \u0081 \"q\"".encode("utf-8"))
+    save("charset", "cp932-bytes", b"\xff" + "\uff71\u3042\u2460\u6f22 a".encode("cp932")
+         + b"\xfa\x40\x87\x90\xa0\xfd\x80")
+    save("charset", "cp932-utf8-cut", b"\x41" + "a\u3042\uff71\u3044\u00e9".encode("utf-8"))
+    save("charset", "cp932-lone-lead", b"\x01ab\x82")
+    save("charset", "not-utf8", b"\xfe\xc0\x80\xed\xa0\x80\xf4\x90\x80\x80\xe3\x81")
+
+
 if __name__ == "__main__":
     pdb_seeds()
     info_seeds()
     csv_seeds()
     record_seeds()
     reply_seeds()
+    charset_seeds()

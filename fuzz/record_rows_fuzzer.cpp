@@ -1,6 +1,8 @@
 // Fuzzes the PDB to CSV direction: one record's bytes turned into a CSV line
-// by RecordToRow with a fuzzed format string. Where the fields allow it, the
-// line is read back with RowToRecord and must give the same bytes.
+// by RecordToRow with a fuzzed format string, as they stand and with their
+// text read in cp932 and in cp1252 (-e). Where the fields allow it, the line
+// is read back with RowToRecord and must give the same bytes, also through
+// cp1252, which reads every byte as a character.
 //
 // Input: the format string, a line feed, then the record's bytes. The bytes
 // are copied into a buffer of exactly their size, so that a read past the
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "ZelError.h"
+#include "charset.h"
 #include "csv.h"
 #include "format.h"
 #include "pdb.h"
@@ -64,18 +67,29 @@ size_t RoundTripLength(const std::string& format, const uint8_t* bytes, size_t l
   return offset;
 }
 
-// Writes the row for the record to a file and reads it back into a record.
-std::vector<uint8_t> BackAndForth(const PdbRecord& record, const std::string& format) {
+// Writes the row for the record to a file and reads it back into a record:
+// with the format read per record, or parsed once with the text through set.
+std::vector<uint8_t> BackAndForth(const PdbRecord& record, const std::string& format,
+                                  const ParsedFormat* parsed = nullptr) {
   CsvFile out;
   const std::string path = (larkconv_testing::ProcessScratchDir() / "row.csv").string();
   Check(out.Open(path, "w"));
-  RecordToRow(record, out, format);
+  if (parsed) {
+    RecordToRow(record, out, *parsed);
+  } else {
+    RecordToRow(record, out, format);
+  }
   Check(out.Close());
   CsvFile in;
   Check(in.Open(path, "r") && in.ReadLine());
   PdbDatabase db;
   db.SetResourceDb(false);
-  RowToRecord(in, db, format);
+  if (parsed) {
+    ParsedFormat again(format, parsed->TextCharset());
+    RowToRecord(in, db, again);
+  } else {
+    RowToRecord(in, db, format);
+  }
   const PdbRecord* back = db.RecordAt(0);
   return std::vector<uint8_t>(back->bytes, back->bytes + back->length);
 }
@@ -104,8 +118,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const ZelError&) {
     return 0;
   }
+  try {
+    RecordToRow(record, sink, ParsedFormat(format, Charset::Cp932));
+  } catch (const TextFault& fault) {
+    Check(fault.kind == TextFault::Kind::NotDeviceText);
+  }
   if (used == 0) return 0;
-  std::vector<uint8_t> back = BackAndForth(record, format);
-  Check(back.size() == used && std::memcmp(back.data(), bytes.get(), used) == 0);
+  const ParsedFormat cp1252(format, Charset::Cp1252);
+  for (const ParsedFormat* parsed : {static_cast<const ParsedFormat*>(nullptr), &cp1252}) {
+    std::vector<uint8_t> back = BackAndForth(record, format, parsed);
+    Check(back.size() == used && std::memcmp(back.data(), bytes.get(), used) == 0);
+  }
   return 0;
 }

@@ -19,32 +19,6 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-// The signed number of that magnitude, held to 32 bits.
-int32_t ClampedInt32(uint64_t magnitude, bool negative) {
-  const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
-  const int64_t value = static_cast<int64_t>(magnitude < limit ? magnitude : limit);
-  return static_cast<int32_t>(negative ? -value : value);
-}
-
-// Reads a plain number at p: a sign and one to ten digits, quoted or bare.
-// Returns where it ends (after its closing quote), with *value set to it
-// held to 32 bits; nullptr when p holds none. A longer number is left to
-// ParseInt32: its magnitude may have wrapped around meanwhile.
-inline const char* ScanPlainNumber(const char* p, int32_t* value) {
-  const bool quoted = *p == '"';
-  if (quoted) ++p;
-  const bool negative = *p == '-';
-  if (negative || *p == '+') ++p;
-  const char* const digits = p;
-  uint64_t magnitude = 0;
-  for (unsigned digit; (digit = static_cast<unsigned char>(*p) - 0x30u) <= 9; ++p)
-    magnitude = magnitude * 10 + digit;
-  if (p == digits || p - digits > 10) return nullptr;
-  if (quoted && *p++ != '"') return nullptr;
-  *value = ClampedInt32(magnitude, negative);
-  return p;
-}
-
 // The number the text from p to end begins with, as strtol reads it in base
 // 10, held to 32 bits; *next is set to where its digits end.
 int32_t ParseInt32(const char* p, const char* end, const char** next) {
@@ -156,9 +130,6 @@ constexpr size_t kLineEndBlock = 4 * 1024;  // see ReadLines
 // Texts up to this long are copied byte by byte; longer ones in runs between
 // the quotes memchr finds.
 constexpr size_t kShortText = 32;
-// Written lines go to the stream in whole blocks of the size of its buffer,
-// which the standard library then writes without copying them.
-constexpr size_t kWriteBlock = OutputFile::kBufferSize;
 constexpr char kDosEndOfFile = 0x1A;
 
 // The first position from pos in text that holds stop, a line feed or a zero
@@ -256,8 +227,17 @@ bool CsvFile::Open(const std::string& path, const char* mode) {
     stream = std::fopen(path.c_str(), "rb");
   } else if (output.Open(path, std::strcmp(mode, "a") == 0, true)) {
     stream = output.Stream();
+    // An appended file starts with the old bytes (for a device, FIFO or
+    // terminal written in place: wherever the system puts it).
+    startedEmpty = std::strcmp(mode, "a") != 0 || std::ftell(stream) == 0;
   }
   return stream != nullptr;
+}
+
+void CsvFile::SkipByteOrderMark() {
+  static const char kMark[] = "\xEF\xBB\xBF";
+  if (readPos == readEnd && !FillReadBuffer()) return;
+  if (readEnd - readPos >= 3 && std::memcmp(readData + readPos, kMark, 3) == 0) readPos += 3;
 }
 
 bool CsvFile::ReadLine() {
@@ -539,12 +519,6 @@ void CsvFile::AppendText(const char* text, size_t length) {
   builtLength = static_cast<size_t>(p - built.get());
 }
 
-void CsvFile::WriteLine() {
-  *BuiltRoom(1) = '\n';
-  lineStart = ++builtLength;
-  if (stream && lineStart >= kWriteBlock) WriteBuilt(lineStart - lineStart % kWriteBlock);
-}
-
 void CsvFile::WriteLinesOf(CsvFile* lines) {
   if (lineStart != builtLength) throw std::logic_error("lines written into a line being built");
   const size_t length = lines->lineStart;
@@ -553,6 +527,13 @@ void CsvFile::WriteLinesOf(CsvFile* lines) {
   lineStart = builtLength += length;
   lines->DropBuilt(length);
   if (stream && lineStart >= kWriteBlock) WriteBuilt(lineStart - lineStart % kWriteBlock);
+}
+
+void CsvFile::WriteBytes(const char* bytes, size_t length) {
+  if (lineStart != builtLength) throw std::logic_error("bytes written into a line being built");
+  if (length == 0) return;
+  std::memcpy(BuiltRoom(length), bytes, length);
+  lineStart = builtLength += length;
 }
 
 void CsvFile::WriteBuilt(size_t length) {
@@ -606,20 +587,9 @@ constexpr std::array<uint8_t, 256> FieldEnds(uint8_t quoted, uint8_t bare) {
 
 const std::array<uint8_t, 256> PlainFields::kEnds = FieldEnds(kQuotedEnd, kBareEnd);
 
-bool PlainFields::ReadInt(int32_t* value, std::string* unquoted) {
-  // A sign and up to ten digits, quoted or bare, are read at once.
-  int32_t number = 0;
-  const char* const end = ScanPlainNumber(p, &number);
-  if (end && EndField(end)) {
-    *value = number;
-    return true;
-  }
-  const char* text = nullptr;
-  size_t length = 0;
-  if (!ReadText(&text, &length, unquoted)) return false;
+int32_t ParseIntText(const char* text, size_t length) {
   const char* digitsEnd = nullptr;
-  *value = ParseInt32(text, text + length, &digitsEnd);
-  return true;
+  return ParseInt32(text, text + length, &digitsEnd);
 }
 
 bool PlainFields::SkipRest(std::string* unquoted) {

@@ -25,6 +25,12 @@ class CsvFile {
   // replaces it when the file is closed ("a": the new file starts with the old
   // bytes), or, for a device, FIFO or terminal, to the destination itself.
   bool Open(const std::string& path, const char* mode);
+  // True when the file just opened for writing starts empty: mode "w", or
+  // "a" onto a missing or empty file.
+  bool StartedEmpty() const { return startedEmpty; }
+  // Skips the UTF-8 byte order mark EF BB BF at the very start of the file
+  // just opened for reading, if it is there.
+  void SkipByteOrderMark();
 
   // Reads one row, of any length, keeping its "\n": a physical line, and the
   // lines after it for as long as a quoted part is open at a line's end (the
@@ -69,11 +75,18 @@ class CsvFile {
   // lines go to the file in blocks, the last ones when it is closed. A write
   // error shows when the file is closed. Without an open file the lines are
   // kept, for WriteLinesOf or Abandon.
-  void WriteLine();
+  void WriteLine() {
+    *BuiltRoom(1) = '\n';
+    lineStart = ++builtLength;
+    if (stream && lineStart >= kWriteBlock) WriteBuilt(lineStart - lineStart % kWriteBlock);
+  }
   // Writes the lines that lines ended, in order, after those of this file,
   // and drops them from lines. Between lines only: throws std::logic_error
   // while this file's line is being built.
   void WriteLinesOf(CsvFile* lines);
+  // Writes the length bytes at bytes as they stand after the lines ended so
+  // far. Between lines only, as WriteLinesOf.
+  void WriteBytes(const char* bytes, size_t length);
 
   // True when a read of the stream has failed (not merely reached its end).
   bool ReadFailed() const;
@@ -90,6 +103,10 @@ class CsvFile {
   const std::string& Line() const { return line; }
 
  private:
+  // Written lines go to the stream in whole blocks of the size of its buffer,
+  // which the standard library then writes without copying them.
+  static constexpr size_t kWriteBlock = OutputFile::kBufferSize;
+
   char CharAtCursor() const { return cursor < line.size() ? line[cursor] : '\0'; }
   // Room for n more characters at the end of the line being built.
   char* BuiltRoom(size_t n) {
@@ -109,6 +126,7 @@ class CsvFile {
   size_t cursor = 0;
   bool unterminated = false;
   bool endedInQuote = false;
+  bool startedEmpty = false;
   FILE* stream = nullptr;
   // ReadLine takes the stream in blocks: the block and its unread part
   // (readData is readBuffer's, or the text of ReadFrom).
@@ -126,6 +144,36 @@ class CsvFile {
   size_t lineStart = 0;
   size_t builtCapacity = 0;
 };
+
+// The number the length bytes at text begin with, as ReadIntField reads a
+// field of that text.
+int32_t ParseIntText(const char* text, size_t length);
+
+// The signed number of that magnitude, held to 32 bits.
+inline int32_t ClampedInt32(uint64_t magnitude, bool negative) {
+  const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
+  const int64_t value = static_cast<int64_t>(magnitude < limit ? magnitude : limit);
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
+// Reads a plain number at p: a sign and one to ten digits, quoted or bare.
+// Returns where it ends (after its closing quote), with *value set to it
+// held to 32 bits; nullptr when p holds none. A longer number is left to
+// ParseInt32: its magnitude may have wrapped around meanwhile.
+inline const char* ScanPlainNumber(const char* p, int32_t* value) {
+  const bool quoted = *p == '"';
+  if (quoted) ++p;
+  const bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
+  const char* const digits = p;
+  uint64_t magnitude = 0;
+  for (unsigned digit; (digit = static_cast<unsigned char>(*p) - 0x30u) <= 9; ++p)
+    magnitude = magnitude * 10 + digit;
+  if (p == digits || p - digits > 10) return nullptr;
+  if (quoted && *p++ != '"') return nullptr;
+  *value = ClampedInt32(magnitude, negative);
+  return p;
+}
 
 /// Reads the fields of one row straight from the text it stands in, when the
 /// row is plain: one line, ended by "\n" or "\r\n", each field bare or quoted
@@ -196,6 +244,22 @@ inline bool PlainFields::ReadText(const char** text, size_t* length, std::string
     *length = static_cast<size_t>(r - run);
   }
   return EndField(r + 1);
+}
+
+// Read for every plain integer field, so inline.
+inline bool PlainFields::ReadInt(int32_t* value, std::string* unquoted) {
+  // A sign and up to ten digits, quoted or bare, are read at once.
+  int32_t number = 0;
+  const char* const end = ScanPlainNumber(p, &number);
+  if (end && EndField(end)) {
+    *value = number;
+    return true;
+  }
+  const char* text = nullptr;
+  size_t length = 0;
+  if (!ReadText(&text, &length, unquoted)) return false;
+  *value = ParseIntText(text, length);
+  return true;
 }
 
 // Ends the field whose text ends at at: a comma goes on to the next field,

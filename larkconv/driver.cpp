@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ZelError.h"
+#include "charset.h"
 #include "csv.h"
 #include "format.h"
 #include "pdb.h"
@@ -51,7 +52,9 @@ struct Options {
   std::string creator;
   bool append = false;
   int32_t firstRow = 0;
-  int32_t lastRow = -1;  // -1: to the end
+  int32_t lastRow = -1;          // -1: to the end
+  Charset text = Charset::None;  // of the records' text; None: byte for byte
+  bool textGiven = false;        // "-e" has been taken
   std::string format;
   std::string source;
   std::string dest;
@@ -112,6 +115,21 @@ bool TakeFourChars(int argc, char** argv, int pos, std::string* value, const cha
   return true;
 }
 
+// Takes "-e NAME" at *pos, once, before or after any of the other options,
+// moving *pos past it. False on a fault, its message printed.
+bool TakeCharset(int argc, char** argv, int* pos, Options* o) {
+  if (o->textGiven || *pos >= argc || !Matches(argv[*pos], "-e")) return true;
+  if (*pos + 1 >= argc) return Refuse("-e requires a character set\n");
+  const std::string name = argv[*pos + 1];
+  if (!CharsetNamed(name, &o->text)) {
+    const std::string message = "unknown character set \"" + name + "\" (use cp1252 or cp932)\n";
+    return Refuse(message.c_str());
+  }
+  o->textGiven = true;
+  *pos += 2;
+  return true;
+}
+
 // Parses the whole command line; on a fault prints its message and the usage
 // text and returns false.
 bool ParseCommandLine(int argc, char** argv, Options* o) {
@@ -122,31 +140,37 @@ bool ParseCommandLine(int argc, char** argv, Options* o) {
     return Refuse("");
   }
   int pos = 2;
-  if (Matches(argv[pos], "-n")) {
+  if (!TakeCharset(argc, argv, &pos, o)) return false;
+  if (pos + 1 < argc && Matches(argv[pos], "-n")) {
     o->name = argv[pos + 1];
     if (o->name.size() > 32) return Refuse("database name must be <= 32 characters\n");
     pos += 2;
   }
+  if (!TakeCharset(argc, argv, &pos, o)) return false;
   if (pos < argc && Matches(argv[pos], "-t")) {
     if (!TakeFourChars(argc, argv, pos, &o->type, "-t requires a type\n",
                        "database type must be 4 characters\n"))
       return false;
     pos += 2;
   }
+  if (!TakeCharset(argc, argv, &pos, o)) return false;
   if (pos < argc && Matches(argv[pos], "-c")) {
     if (!TakeFourChars(argc, argv, pos, &o->creator, "-c requires a creator id\n",
                        "database creator id must be 4 characters\n"))
       return false;
     pos += 2;
   }
+  if (!TakeCharset(argc, argv, &pos, o)) return false;
   if (pos < argc && Matches(argv[pos], "-a")) {
     o->append = true;
     ++pos;
   }
+  if (!TakeCharset(argc, argv, &pos, o)) return false;
   if (pos < argc && Matches(argv[pos], "-r", 2)) {
     if (!ParseRange(argv[pos], o)) return false;
     ++pos;
   }
+  if (!TakeCharset(argc, argv, &pos, o)) return false;
   if (argc - pos < 3) return Refuse("");
   o->format = argv[pos];
   o->source = argv[pos + 1];
@@ -170,6 +194,26 @@ ZelError CountError(const char* pattern, int32_t count) {
   return ZelError(text);
 }
 
+// The message of a record (-pdb) or row (-csv) whose text did not convert;
+// number counts as -r counts.
+ZelError TextError(const TextFault& fault, Charset set, int64_t number) {
+  const int n = static_cast<int>(number);
+  char text[128];
+  switch (fault.kind) {
+    case TextFault::Kind::NotDeviceText:
+      std::snprintf(text, sizeof text, "record %d is not valid %s text", n, CharsetName(set));
+      break;
+    case TextFault::Kind::NotUtf8:
+      std::snprintf(text, sizeof text, "invalid UTF-8 in source csv row %d", n);
+      break;
+    case TextFault::Kind::NotWritable:
+      std::snprintf(text, sizeof text, "U+%04X cannot be written in %s, source csv row %d",
+                    static_cast<unsigned>(fault.character), CharsetName(set), n);
+      break;
+  }
+  return ZelError(text);
+}
+
 // A conversion goes in pieces: -pdb of at most this many records and about
 // this many bytes of them (a piece holds at least one), -csv of whole lines
 // of about this many bytes. When there are several, a second thread converts
@@ -190,11 +234,25 @@ int64_t PieceEnd(const PdbDatabase& db, int64_t first, int64_t end) {
   return i;
 }
 
+// Converts records first to end - 1 of db into lines of csv, their text
+// read in the format's character set; a record whose text is none in it
+// throws its message.
+void CodedRecordsToRows(const PdbDatabase& db, int64_t first, int64_t end,
+                        const ParsedFormat& format, CsvFile& csv) {
+  for (int64_t i = first; i < end; ++i) {
+    try {
+      RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), csv, format);
+    } catch (const TextFault& fault) {
+      throw TextError(fault, format.TextCharset(), i);
+    }
+  }
+}
+
 // Converts records first to end - 1 of db into lines of csv, each piece's
-// lines built apart and written in order.
+// lines built apart and written in order; their text read in set.
 void RecordsToRows(const PdbDatabase& db, int64_t first, int64_t end, const std::string& format,
-                   CsvFile& csv) {
-  const ParsedFormat parsed(format);  // only read, by both workers
+                   Charset set, CsvFile& csv) {
+  const ParsedFormat parsed(format, set);  // only read, by both workers
   CsvFile lines[kPieceSlots];
   std::pair<int64_t, int64_t> pieces[kPieceSlots];
   int64_t next = first;
@@ -206,6 +264,10 @@ void RecordsToRows(const PdbDatabase& db, int64_t first, int64_t end, const std:
     return true;
   };
   steps.convert = [&](int slot, int) {
+    if (set != Charset::None) {
+      CodedRecordsToRows(db, pieces[slot].first, pieces[slot].second, parsed, lines[slot]);
+      return;
+    }
     for (int64_t i = pieces[slot].first; i < pieces[slot].second; ++i)
       RecordToRow(*db.RecordAt(static_cast<uint32_t>(i)), lines[slot], parsed);
   };
@@ -219,13 +281,15 @@ bool PdbToCsv(const Options& o, PdbDatabase& db, CsvFile& csv) {
   if (db.IsResourceDb()) throw ZelError("source pdb cannot be a resource database");
   if (!csv.Open(o.dest, o.append ? "a" : "w")) throw ZelError("unable to open dest csv");
   try {
+    // A UTF-8 file begins with its byte order mark, by which spreadsheets know it.
+    if (o.text != Charset::None && csv.StartedEmpty()) csv.WriteBytes("\xEF\xBB\xBF", 3);
     if (db.RecordCount() < o.firstRow)
       throw CountError("source pdb does not have first requested record (only %d records)\n",
                        db.RecordCount());
     const int64_t end = o.lastRow == -1
                             ? db.RecordCount()
                             : std::min<int64_t>(db.RecordCount(), int64_t{o.lastRow} + 1);
-    RecordsToRows(db, o.firstRow, end, o.format, csv);
+    RecordsToRows(db, o.firstRow, end, o.format, o.text, csv);
   } catch (...) {
     csv.Abandon();  // a failed run leaves the destination as it was
     throw;
@@ -292,6 +356,15 @@ void ConvertLines(const std::string& text, bool last, ParsedFormat& format, CsvF
   }
 }
 
+// Throws the fault of row number row, a TextFault with its message.
+[[noreturn]] void RethrowForRow(const std::exception_ptr& fault, Charset set, int64_t row) {
+  try {
+    std::rethrow_exception(fault);
+  } catch (const TextFault& textFault) {
+    throw TextError(textFault, set, row);
+  }
+}
+
 /// Whole lines of the source and the records converted from them, in storage
 /// kept from piece to piece. Filled and emptied by RowsToRecords.
 struct LinesPiece {
@@ -306,9 +379,9 @@ struct LinesPiece {
 // again with the pieces after it, before they are appended. False when db
 // does not take a record.
 bool RowsToRecords(CsvFile& source, int64_t row, int32_t lastRow, const std::string& format,
-                   PdbDatabase& db, bool helper) {
+                   Charset set, PdbDatabase& db, bool helper) {
   // Each worker its own format and reader, whose buffers the conversion keeps.
-  ParsedFormat formats[2] = {ParsedFormat(format), ParsedFormat(format)};
+  ParsedFormat formats[2] = {ParsedFormat(format, set), ParsedFormat(format, set)};
   CsvFile readers[2];
   LinesPiece pieces[kPieceSlots];
   for (LinesPiece& piece : pieces)
@@ -357,7 +430,7 @@ bool RowsToRecords(CsvFile& source, int64_t row, int32_t lastRow, const std::str
       rangeEnded = true;
       return;
     }
-    if (lines.fault) std::rethrow_exception(lines.fault);
+    if (lines.fault) RethrowForRow(lines.fault, set, row);
     if (lines.unterminated)
       throw CountError("unterminated quoted field in source csv row %d", static_cast<int32_t>(row));
     rest = lines.rest == std::string::npos ? std::string() : text->substr(lines.rest);
@@ -369,6 +442,7 @@ bool RowsToRecords(CsvFile& source, int64_t row, int32_t lastRow, const std::str
 
 bool CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
   if (!csv.Open(o.source, "r")) throw ZelError("unable to read source csv");
+  if (o.text != Charset::None) csv.SkipByteOrderMark();
   if (o.append) {
     if (!db.Read(o.dest)) throw ZelError("unable to read dest pdb");
     if (db.IsResourceDb()) throw ZelError("dest pdb cannot be a resource database");
@@ -389,7 +463,7 @@ bool CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
   std::error_code error;
   const bool large = std::filesystem::file_size(o.source, error) > kPieceBytes && !error;
   const bool converted =
-      RowsToRecords(csv, o.firstRow, o.lastRow, o.format, db, TwoThreads() && large);
+      RowsToRecords(csv, o.firstRow, o.lastRow, o.format, o.text, db, TwoThreads() && large);
   if (!db.Write(o.dest)) throw ZelError("unable to write pdb");
   return converted;
 }

@@ -116,6 +116,32 @@ TEST_F(LarkconvTest, OptionFaultsPrintTheirMessageThenTheUsage) {
                 "last row must be greater than first row\n");
 }
 
+// -e takes cp1252 or cp932, the letter and the name in any case, once,
+// before or after any of the other options; any other name is refused before
+// a file is touched.
+TEST_F(LarkconvTest, CharacterSetOption) {
+  TestPdb p;
+  p.records.push_back({{'C', 'a', 'f', 0xE9, 0}});
+  WriteFileBytes(dir / "in.pdb", BuildPdb(p));
+  const Names places[] = {{"-e", "cp1252"},
+                          {"-E", "CP1252", "-r0"},
+                          {"-n", "name", "-e", "Cp1252", "-t", "type"},
+                          {"-c", "ABCD", "-e", "cp1252"},
+                          {"-r0-", "-e", "cp1252"}};
+  for (const Names& options : places) {
+    Names args = {"-pdb"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {"sz", "in.pdb", "out.csv"});
+    EXPECT_EQ(Larkconv(args).status, 0) << options[0];
+    EXPECT_EQ(ReadTextFile(dir / "out.csv"), "\xEF\xBB\xBF\"Caf\xC3\xA9\"\n") << options[0];
+  }
+  ExpectRefused({"-pdb", "-e", "latin1", "sz", "in.pdb", "new.csv"},
+                "unknown character set \"latin1\" (use cp1252 or cp932)\n");
+  ExpectRefused({"-csv", "-c", "ABCD", "-a", "-E", "utf-8", "sz", "in.csv", "in.pdb"},
+                "unknown character set \"utf-8\" (use cp1252 or cp932)\n");
+  ExpectRefused({"-pdb", "-a", "-r0", "-e"}, "-e requires a character set\n");
+}
+
 // An option out of order is taken as the format, the next ones as the files.
 TEST_F(LarkconvTest, OptionOutOfOrderBecomesTheFormat) {
   WriteFileText(dir / "abcd", "");

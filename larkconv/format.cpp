@@ -10,6 +10,15 @@
 #include "bytes.h"
 #include "floattext.h"
 
+// The converters' loops for text in a character set (-e) are kept out of
+// line, so that the compiler inlines into the loops without -e what it
+// inlined before they existed.
+#if defined(_MSC_VER)
+#define LARKCONV_OUT_OF_LINE __declspec(noinline)
+#else
+#define LARKCONV_OUT_OF_LINE __attribute__((noinline))
+#endif
+
 namespace larkconv {
 
 namespace {
@@ -109,10 +118,28 @@ int32_t SignedFrom32(uint32_t v) {
   return -static_cast<int32_t>(~v) - 1;
 }
 
+// Adds the text of the length bytes at p, up to the first zero byte, read in
+// set, to csv as UTF-8; utf8 holds it meanwhile unless it is all ASCII.
+void AppendDeviceText(const uint8_t* p, size_t length, Charset set, CsvFile& csv,
+                      std::string* utf8) {
+  if (const void* zero = std::memchr(p, 0, length))
+    length = static_cast<size_t>(static_cast<const uint8_t*>(zero) - p);
+  const char* text = reinterpret_cast<const char*>(p);
+  if (IsAscii(text, length)) {
+    csv.AppendText(text, length);
+    return;
+  }
+  utf8->resize(kUtf8PerDeviceByte * length);
+  char* const end = DecodeText(set, p, length, &(*utf8)[0]);
+  csv.AppendText(utf8->data(), static_cast<size_t>(end - utf8->data()));
+}
+
 // Adds the field of the given kind and size that takes the used bytes at p,
-// as FieldBytes measured them, to csv.
+// as FieldBytes measured them, to csv; kCoded: its text read in set, by way
+// of utf8.
+template <bool kCoded>
 inline void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size_t used,
-                            CsvFile& csv) {
+                            CsvFile& csv, Charset set, std::string* utf8) {
   const char* text = reinterpret_cast<const char*>(p);
   const uint8_t* const limit = p + used;
   switch (kind) {
@@ -131,7 +158,11 @@ inline void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size
       return;
     }
     case FieldKind::Char:
-      csv.AppendChar(text[0]);
+      if (kCoded && (p[0] & 0x80)) {
+        AppendDeviceText(p, 1, set, csv, utf8);
+      } else {
+        csv.AppendChar(text[0]);
+      }
       return;
     case FieldKind::Float: {
       uint32_t bits = 0;
@@ -142,6 +173,10 @@ inline void AppendFieldText(FieldKind kind, int32_t size, const uint8_t* p, size
     }
     case FieldKind::String:
       break;
+  }
+  if (kCoded) {
+    AppendDeviceText(p, used, set, csv, utf8);
+    return;
   }
   // The text ends at the field's first zero byte, which AppendText cuts at.
   csv.AppendText(text, used);
@@ -159,10 +194,39 @@ inline void AppendBig(RecordBytes* record, uint32_t value, int32_t size) {
   }
 }
 
+// Appends the bytes of a Char or String field whose UTF-8 text, not all
+// ASCII, is the length bytes at text, converted to set, to record.
+void AppendEncodedBytes(FieldKind kind, int32_t size, const char* text, size_t length, Charset set,
+                        RecordBytes* record) {
+  if (kind == FieldKind::Char) {
+    const uint8_t byte = EncodeChar(set, text, length);
+    *record->Extend(1) = byte;
+    return;
+  }
+  if (size == 0) {
+    // Never more bytes than the UTF-8, and the terminating zero.
+    uint8_t* const added = record->Extend(length + 1);
+    const size_t written = EncodeText(set, text, length, added, length);
+    added[written] = 0;
+    record->DropLast(length - written);
+    return;
+  }
+  const size_t width = static_cast<size_t>(size);
+  uint8_t* const added = record->Extend(width);
+  const size_t written = EncodeText(set, text, length, added, width);
+  std::memset(added + written, 0, width - written);
+}
+
 // Appends the bytes of a text field (not an integer) whose text is the
-// length bytes at text to record.
+// length bytes at text to record; kCoded: the text of a Char or String field
+// converted to set.
+template <bool kCoded>
 inline void AppendTextFieldBytes(FieldKind kind, int32_t size, const char* text, size_t length,
-                                 RecordBytes* record) {
+                                 Charset set, RecordBytes* record) {
+  if (kCoded && kind != FieldKind::Float && !IsAscii(text, length)) {
+    AppendEncodedBytes(kind, size, text, length, set, record);
+    return;
+  }
   if (kind == FieldKind::Char) {
     *record->Extend(1) = length == 0 ? 0 : static_cast<uint8_t>(text[0]);
     return;
@@ -180,8 +244,9 @@ inline void AppendTextFieldBytes(FieldKind kind, int32_t size, const char* text,
 
 // Appends the bytes of one CSV field, read from csv, to record; text holds the
 // field's text meanwhile when it has to be unquoted.
-inline void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv, RecordBytes* record,
-                             std::string* text) {
+template <bool kCoded>
+inline void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv, Charset set,
+                             RecordBytes* record, std::string* text) {
   if (kind == FieldKind::Integer) {
     AppendBig(record, static_cast<uint32_t>(csv.ReadIntField()), size);
     return;
@@ -189,12 +254,12 @@ inline void AppendFieldBytes(FieldKind kind, int32_t size, CsvFile& csv, RecordB
   const char* plain = nullptr;
   size_t length = 0;
   if (csv.ReadPlainField(&plain, &length)) {
-    AppendTextFieldBytes(kind, size, plain, length, record);
+    AppendTextFieldBytes<kCoded>(kind, size, plain, length, set, record);
     return;
   }
   text->clear();
   csv.ReadField(text);
-  AppendTextFieldBytes(kind, size, text->data(), text->size(), record);
+  AppendTextFieldBytes<kCoded>(kind, size, text->data(), text->size(), set, record);
 }
 
 }  // namespace
@@ -249,7 +314,7 @@ size_t FieldBytes(FieldKind kind, int32_t size, const uint8_t* p, size_t availab
   return needed <= available ? needed : 0;
 }
 
-ParsedFormat::ParsedFormat(std::string format) {
+ParsedFormat::ParsedFormat(std::string format, Charset text) : textCharset(text) {
   textFault = SplitFormat(std::move(format), &head.text, &group.text);
   // The parts are parsed at once; a fault still throws only when a conversion
   // asks for an item past it.
@@ -300,9 +365,11 @@ bool FieldCursor::NextPart() {
 namespace {
 
 // Converts record into one CSV line, taking the fields from fields (a
-// FieldCursor or a RecordFormat, which both have NextField).
-template <typename Fields>
-void ConvertRecord(Fields& fields, const PdbRecord& record, CsvFile& csv) {
+// FieldCursor or a RecordFormat, which both have NextField); kCoded: its text
+// read in set.
+template <bool kCoded, typename Fields>
+void ConvertRecordIn(Fields& fields, const PdbRecord& record, CsvFile& csv, Charset set,
+                     std::string* utf8) {
   const size_t length = record.length > 0 && record.bytes ? static_cast<size_t>(record.length) : 0;
   size_t offset = 0;
   FieldKind kind;
@@ -310,10 +377,26 @@ void ConvertRecord(Fields& fields, const PdbRecord& record, CsvFile& csv) {
   while (fields.NextField(&kind, &size)) {
     const size_t used = FieldBytes(kind, size, record.bytes + offset, length - offset);
     if (used == 0) break;
-    AppendFieldText(kind, size, record.bytes + offset, used, csv);
+    AppendFieldText<kCoded>(kind, size, record.bytes + offset, used, csv, set, utf8);
     offset += used;
   }
   csv.WriteLine();
+}
+
+template <typename Fields>
+LARKCONV_OUT_OF_LINE void ConvertCodedRecord(Fields& fields, const PdbRecord& record, CsvFile& csv,
+                                             Charset set) {
+  std::string utf8;  // the converted text of a field
+  ConvertRecordIn<true>(fields, record, csv, set, &utf8);
+}
+
+template <typename Fields>
+void ConvertRecord(Fields& fields, const PdbRecord& record, CsvFile& csv, Charset set) {
+  if (set == Charset::None) {
+    ConvertRecordIn<false>(fields, record, csv, set, nullptr);
+  } else {
+    ConvertCodedRecord(fields, record, csv, set);
+  }
 }
 
 bool AppendRecordOf(const RecordBytes& bytes, PdbDatabase& db) {
@@ -325,49 +408,38 @@ bool AppendRecordOf(const RecordBytes& bytes, PdbDatabase& db) {
 }
 
 // Converts the line csv holds into one record appended to db, taking the
-// fields from fields and building the record in buffers.
-template <typename Fields>
-bool ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers) {
+// fields from fields and building the record in buffers; kCoded: its text
+// converted to set.
+template <bool kCoded, typename Fields>
+bool ConvertRowIn(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers,
+                  Charset set) {
   RecordBytes& bytes = buffers.bytes;
   bytes.Clear();
   FieldKind kind;
   int32_t size;
   while (fields.NextField(&kind, &size) && !csv.AtLineEnd()) {
-    AppendFieldBytes(kind, size, csv, &bytes, &buffers.field);
+    AppendFieldBytes<kCoded>(kind, size, csv, set, &bytes, &buffers.field);
   }
   return AppendRecordOf(bytes, db);
 }
 
-}  // namespace
-
-bool RecordToRow(const PdbRecord& record, CsvFile& csv, const ParsedFormat& format) {
-  if (format.IsFlat()) {
-    FlatCursor fields(format);
-    ConvertRecord(fields, record, csv);
-  } else {
-    FieldCursor fields(format);
-    ConvertRecord(fields, record, csv);
-  }
-  return true;
+template <typename Fields>
+LARKCONV_OUT_OF_LINE bool ConvertCodedRow(Fields& fields, CsvFile& csv, PdbDatabase& db,
+                                          ParsedFormat::RowBuffers& buffers, Charset set) {
+  return ConvertRowIn<true>(fields, csv, db, buffers, set);
 }
 
-bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format) {
-  RecordFormat fields(format);
-  ConvertRecord(fields, record, csv);
-  return true;
+template <typename Fields>
+bool ConvertRow(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::RowBuffers& buffers,
+                Charset set) {
+  if (set == Charset::None) return ConvertRowIn<false>(fields, csv, db, buffers, set);
+  return ConvertCodedRow(fields, csv, db, buffers, set);
 }
 
-bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format) {
-  if (format.IsFlat()) {
-    FlatCursor fields(format);
-    return ConvertRow(fields, csv, db, format.Row());
-  }
-  FieldCursor fields(format);
-  return ConvertRow(fields, csv, db, format.Row());
-}
-
-const char* PlainRowToRecord(const char* row, PdbDatabase& db, ParsedFormat& format) {
-  if (!format.IsFlat()) return nullptr;
+// PlainRowToRecord for a format that IsFlat; kCoded: the text converted to
+// set.
+template <bool kCoded>
+const char* PlainRow(const char* row, PdbDatabase& db, ParsedFormat& format, Charset set) {
   RecordBytes& bytes = format.Row().bytes;
   std::string& unquoted = format.Row().field;
   bytes.Clear();
@@ -385,17 +457,64 @@ const char* PlainRowToRecord(const char* row, PdbDatabase& db, ParsedFormat& for
     const char* text = nullptr;
     size_t length = 0;
     if (!fields.ReadText(&text, &length, &unquoted)) return nullptr;
-    AppendTextFieldBytes(kind, size, text, length, &bytes);
+    AppendTextFieldBytes<kCoded>(kind, size, text, length, set, &bytes);
   }
   if (!fields.SkipRest(&unquoted)) return nullptr;
   AppendRecordOf(bytes, db);
   return fields.NextRow();
 }
 
+LARKCONV_OUT_OF_LINE const char* PlainCodedRow(const char* row, PdbDatabase& db,
+                                               ParsedFormat& format, Charset set) {
+  try {
+    return PlainRow<true>(row, db, format, set);
+  } catch (const TextFault&) {
+    // Left to RowToRecord, after CsvFile has read the row whole: a row
+    // that turns out not to be plain may fail on its own before it is
+    // converted.
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+bool RecordToRow(const PdbRecord& record, CsvFile& csv, const ParsedFormat& format) {
+  if (format.IsFlat()) {
+    FlatCursor fields(format);
+    ConvertRecord(fields, record, csv, format.TextCharset());
+  } else {
+    FieldCursor fields(format);
+    ConvertRecord(fields, record, csv, format.TextCharset());
+  }
+  return true;
+}
+
+bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format) {
+  RecordFormat fields(format);
+  ConvertRecord(fields, record, csv, Charset::None);
+  return true;
+}
+
+bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format) {
+  if (format.IsFlat()) {
+    FlatCursor fields(format);
+    return ConvertRow(fields, csv, db, format.Row(), format.TextCharset());
+  }
+  FieldCursor fields(format);
+  return ConvertRow(fields, csv, db, format.Row(), format.TextCharset());
+}
+
+const char* PlainRowToRecord(const char* row, PdbDatabase& db, ParsedFormat& format) {
+  if (!format.IsFlat()) return nullptr;
+  const Charset set = format.TextCharset();
+  if (set == Charset::None) return PlainRow<false>(row, db, format, set);
+  return PlainCodedRow(row, db, format, set);
+}
+
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format) {
   RecordFormat fields(format);
   ParsedFormat::RowBuffers buffers;
-  return ConvertRow(fields, csv, db, buffers);
+  return ConvertRow(fields, csv, db, buffers, Charset::None);
 }
 
 }  // namespace larkconv

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "charset.h"
 #include "csv.h"
 #include "pdb.h"
 
@@ -31,6 +32,7 @@ class RecordBytes {
   }
   const uint8_t* Data() const { return storage.get(); }
   size_t Size() const { return length; }
+  void DropLast(size_t n) { length -= n; }  // n at most Size()
 
  private:
   static constexpr size_t kLimit = size_t{1} << 31;
@@ -91,12 +93,16 @@ struct FormatField {
 };
 
 /// The items of one format string, parsed once per run and shared by every
-/// record or row: made by the driver, walked by FieldCursor (or FlatCursor) in
-/// the converters.
+/// record or row, with the character set of the records' text: made by the
+/// driver, walked by FieldCursor (or FlatCursor) in the converters.
 class ParsedFormat {
  public:
   // Never throws ZelError: every fault waits until a conversion reaches it.
-  explicit ParsedFormat(std::string format);
+  // With a text set other than None the converters convert the text of Char
+  // and String fields between it and the CSV's UTF-8.
+  explicit ParsedFormat(std::string format, Charset text = Charset::None);
+
+  Charset TextCharset() const { return textCharset; }
 
   // True when the whole text parsed without a fault into few enough fields
   // for HeadFields and GroupFields to list them one by one, each item
@@ -144,6 +150,7 @@ class ParsedFormat {
   Part group;
   const char* textFault = nullptr;  // the fault of the text as a whole, if any
   bool flat = false;
+  Charset textCharset = Charset::None;
   std::vector<FormatField> headFields;
   std::vector<FormatField> groupFields;
   RowBuffers row;
@@ -218,16 +225,21 @@ class FieldCursor {
 };
 
 // Converts one record into one CSV line, written to csv. True: every record
-// converts, a short one giving the fields it holds.
+// converts, a short one giving the fields it holds. With the format's text
+// set, throws TextFault for a record whose text is not text in that set.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, const ParsedFormat& format);
-// The same, reading the format text afresh for this record alone.
+// The same, reading the format text afresh for this record alone, its text
+// byte for byte.
 bool RecordToRow(const PdbRecord& record, CsvFile& csv, const std::string& format);
 
 // Converts the line csv has just read into one record appended to db; a row
 // that yields no bytes appends an empty record. False when db does not take
-// the record (a resource database, which the driver never hands over).
+// the record (a resource database, which the driver never hands over). With
+// the format's text set, throws TextFault for a text field that is not UTF-8
+// or holds a character the set cannot hold, appending nothing.
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, ParsedFormat& format);
-// The same, reading the format text afresh for this row alone.
+// The same, reading the format text afresh for this row alone, its text
+// byte for byte.
 bool RowToRecord(CsvFile& csv, PdbDatabase& db, const std::string& format);
 
 // Converts the row that starts at row, in text holding a line feed or a zero

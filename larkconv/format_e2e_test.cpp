@@ -274,18 +274,38 @@ TEST_F(FormatE2e, LargeInputsFailWhereSmallOnesDo) {
 
 // Messy CSV text: fields bare and quoted, doubled quotes, quoted line ends
 // (some CR LF), CR LF rows, zero bytes, empty lines, a DOS end-of-file mark,
-// and one field of most of a megabyte over many lines.
-std::string MessyCsv(FormatGenerator& random, int rows) {
-  static const char* const kFields[] = {
-      "12",   "-7",    "\"3\"",    "x",          "",           "\"a,b\"",  "\"a\"\"b\"",
-      "\"\"", "ab\"c", "\"ab\"cd", "\"l1\nl2\"", "\"l1\r\n\"", "\"\n\n\"", "9999999999",
-      " 4",   "1.5e3", "\"\"\"\"", "\r",         "a\rb",       "\x1A"};
+// and one field of most of a megabyte over many lines; with accented, also
+// UTF-8 text of letters code page 1252 holds.
+std::string MessyCsv(FormatGenerator& random, int rows, bool accented = false) {
+  static const char* const kFields[] = {"12",
+                                        "-7",
+                                        "\"3\"",
+                                        "x",
+                                        "",
+                                        "\"a,b\"",
+                                        "\"a\"\"b\"",
+                                        "\"\"",
+                                        "ab\"c",
+                                        "\"ab\"cd",
+                                        "\"l1\nl2\"",
+                                        "\"l1\r\n\"",
+                                        "\"\n\n\"",
+                                        "9999999999",
+                                        " 4",
+                                        "1.5e3",
+                                        "\"\"\"\"",
+                                        "\r",
+                                        "a\rb",
+                                        "\x1A",
+                                        "Caf\xC3\xA9",
+                                        "\"\xE2\x82\xAC,\n\xC3\xBC\"\"\"",
+                                        "\xC3\x9F\xC2\x81x"};
   std::string text;
   for (int row = 0; row < rows; ++row) {
     const int fields = random.Pick(8);
     for (int i = 0; i < fields; ++i) {
       if (i > 0) text += ',';
-      text += kFields[random.Pick(20)];
+      text += kFields[random.Pick(accented ? 23 : 20)];
     }
     if (random.Pick(200) == 0) text += std::string("z\0z", 3);
     if (row == rows / 3)
@@ -297,14 +317,16 @@ std::string MessyCsv(FormatGenerator& random, int rows) {
 }
 
 // The records of the rows from first to last (-1: to the end) of the CSV
-// file, converted row by row as CsvFile reads them.
-std::vector<Bytes> RowByRow(const fs::path& path, const std::string& format, int first, int last) {
+// file, converted row by row as CsvFile reads them, their text to set.
+std::vector<Bytes> RowByRow(const fs::path& path, const std::string& format, int first, int last,
+                            Charset set = Charset::None) {
   CsvFile csv;
   EXPECT_TRUE(csv.Open(path.string(), "r"));
   PdbDatabase db;
   db.SetResourceDb(false);
+  ParsedFormat parsed(format, set);
   for (int row = 0; (last == -1 || row <= last) && csv.ReadLine(); ++row) {
-    if (row >= first) RowToRecord(csv, db, format);
+    if (row >= first) RowToRecord(csv, db, parsed);
   }
   EXPECT_FALSE(csv.RowUnterminated());
   return RecordsOf(db);
@@ -312,21 +334,24 @@ std::vector<Bytes> RowByRow(const fs::path& path, const std::string& format, int
 
 // Large CSV files of every kind of row, converted in pieces of whole lines
 // on two threads (a row over several pieces read again with the next),
-// give the records a row-by-row conversion gives.
+// give the records a row-by-row conversion gives, also with -e cp1252.
 TEST_F(FormatE2e, LargeCsvConvertsAsRowByRow) {
   FormatGenerator random(20261208);
-  for (int round = 0; round < 6; ++round) {
-    WriteFileText(dir / "in.csv", MessyCsv(random, 30000));
+  for (int round = 0; round < 8; ++round) {
+    const bool coded = round >= 6;
+    WriteFileText(dir / "in.csv", MessyCsv(random, 30000, coded));
     const std::string format = round == 0 ? "sz" : round == 1 ? "bi2f(cl3)" : random.Format().text;
     const int first = round < 3 ? 0 : random.Pick(20000);
     const int last = round % 2 == 0 ? -1 : first + random.Pick(20000);
     std::string range = "-r" + std::to_string(first) + "-";
     if (last != -1) range += std::to_string(last);
-    const Outcome run =
-        Larkconv(dir.Path(), {"-csv", "-c", "Test", range, format, "in.csv", "out.pdb"});
+    std::vector<std::string> args = {"-csv", "-c", "Test", range, format, "in.csv", "out.pdb"};
+    if (coded) args.insert(args.begin() + 1, {"-e", "cp1252"});
+    const Outcome run = Larkconv(dir.Path(), args);
     ASSERT_EQ(run.out, "") << format;
     const std::vector<Bytes> got = RecordsOf(dir / "out.pdb");
-    const std::vector<Bytes> want = RowByRow(dir / "in.csv", format, first, last);
+    const std::vector<Bytes> want =
+        RowByRow(dir / "in.csv", format, first, last, coded ? Charset::Cp1252 : Charset::None);
     ASSERT_EQ(got.size(), want.size()) << format << " " << range;
     const auto differ = std::mismatch(got.begin(), got.end(), want.begin());
     EXPECT_TRUE(differ.first == got.end())

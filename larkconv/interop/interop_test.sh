@@ -150,5 +150,20 @@ check "larkinfo -f on Doc databases" expected.txt info.txt
 head -c 16 story.txt > expected.txt && echo >> expected.txt
 check "larkinfo -x shows Doc text" expected.txt info.txt
 
+# 8. Memos with accented text in code page 1252 go to a UTF-8 CSV file (with
+#    its byte order mark) through -e cp1252, and back to the same bytes.
+perl "$here/make_memo.pl" accents.pdb accented
+"$larkconv" -pdb -e cp1252 sz accents.pdb accents.csv
+{
+  printf '\xef\xbb\xbf"Caf\xc3\xa9 cr\xc3\xa8me br\xc3\xbbl\xc3\xa9e, \xe2\x82\xac 4,50"\n'
+  printf '"Gr\xc3\xbc\xc3\x9fe aus K\xc3\xb6ln\n\xe2\x80\x9cSe\xc3\xb1or\xe2\x80\x9d \xe2\x80\xa6 na\xc3\xafve \xc2\xa9"\n'
+  printf '"\xc2\x81\xc2\x8d\xc2\x8f\xc2\x90\xc2\x9d unassigned, ""quoted"""\n'
+} > expected.csv
+check "accented memos to UTF-8 CSV (-e cp1252)" expected.csv accents.csv
+"$larkconv" -csv -c memo -e cp1252 sz accents.csv accents-back.pdb
+dump accents.pdb | grep '^record:' | sed 's/^.* data=//' > expected.txt
+dump accents-back.pdb | grep '^record:' | sed 's/^.* data=//' > back.txt
+check "accented memos back through -e cp1252" expected.txt back.txt
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
