@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 
 #include "testing/child_runs.h"
 #include "testing/pdb_builder.h"
@@ -52,8 +51,7 @@ TEST_F(LarkinfoProgramTest, HelpAndFaultyCommandLines) {
   EXPECT_EQ(help.out.rfind("usage: larkinfo", 0), 0u);
   Outcome version = Larkinfo({"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_TRUE(std::regex_match(version.out, std::regex("larkinfo [0-9]+\\.[0-9]+\\.[0-9]+\n")))
-      << version.out;
+  EXPECT_EQ(version.out, "larkinfo " LARKGANTRY_VERSION "\n");
 
   fs::create_directory(dir / "folder");
   const struct {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -101,8 +100,7 @@ TEST(GantryHost, RefusesBadCommandLines) {
   EXPECT_EQ(help.out.rfind("usage: gantry-host", 0), 0u);
   HostRun version = RunHost("--version");
   EXPECT_EQ(version.status, 0);
-  EXPECT_TRUE(std::regex_match(version.out, std::regex("gantry-host [0-9]+\\.[0-9]+\\.[0-9]+\n")))
-      << version.out;
+  EXPECT_EQ(version.out, "gantry-host " LARKGANTRY_VERSION "\n");
 }
 
 TEST(GantryHost, ReportsAMissingLibraryOrExport) {

@@ -35,7 +35,8 @@ target_link_libraries(gantry_host_test PRIVATE gantry_substitute process_testing
                       GTest::gtest_main)
 target_compile_definitions(gantry_host_test PRIVATE
   GANTRY_HOST_EXE="$<TARGET_FILE:gantry-host>" GANTRY_LIBRARY="$<TARGET_FILE:gantry>"
-  GANTRY_EMPTY_LIBRARY="$<TARGET_FILE:gantry_empty_library>")
+  GANTRY_EMPTY_LIBRARY="$<TARGET_FILE:gantry_empty_library>"
+  LARKGANTRY_VERSION="${PROJECT_VERSION}")
 add_dependencies(gantry_host_test gantry-host gantry gantry_empty_library)
 gtest_discover_tests(gantry_host_test DISCOVERY_TIMEOUT 60 PROPERTIES ${GANTRY_PORTS_LOCK})
 
