@@ -21,21 +21,10 @@ namespace {
 
 const std::string kMark = "\xEF\xBB\xBF";
 
-Bytes Text(const std::string& text) {
-  return Bytes(text.begin(), text.end());
-}
-
 Bytes Z(const std::string& text) {  // with its terminating zero
-  Bytes b = Text(text);
+  Bytes b = TextBytes(text);
   b.push_back(0);
   return b;
-}
-
-TestPdb Database(const std::vector<Bytes>& records) {
-  TestPdb p;
-  for (const Bytes& r : records)
-    p.records.push_back({r, 0, 0});
-  return p;
 }
 
 class CharsetE2e : public ::testing::Test {
@@ -50,7 +39,7 @@ TEST_F(CharsetE2e, PdbToCsvWritesUtf8AfterAMarkInAFileItStarts) {
   // a character, the five unassigned ones as U+0081 and so on.
   const Bytes record = {0xE9, 'C',  'a', 'f',  0xE9, '"', 0x80, 0x81, 0x9D,
                         0,    0xE9, 'n', 0xFC, 0,    'x', 'y',  'z'};
-  WriteFileBytes(dir / "in.pdb", BuildPdb(Database({record})));
+  WriteFileBytes(dir / "in.pdb", BuildPdb(RecordsPdb({record})));
   const std::string row =
       "\"\xC3\xA9\",\"Caf\xC3\xA9\"\"\xE2\x82\xAC\xC2\x81\xC2\x9D\",\"233\",\"n\xC3\xBC\"\n";
   Outcome run = Larkconv({"-pdb", "-e", "cp1252", "cszbs6", "in.pdb", "out.csv"});
@@ -77,7 +66,7 @@ TEST_F(CharsetE2e, PdbToCsvWritesUtf8AfterAMarkInAFileItStarts) {
 TEST_F(CharsetE2e, RecordNotValidCp932StopsTheRun) {
   const Bytes kana = {0xB1, 0x82, 0xA0, 0};  // ｱあ
   const std::vector<Bytes> records = {kana, kana, {'a', 0x82, 0}, {0x85, 0x40, 0}};
-  WriteFileBytes(dir / "in.pdb", BuildPdb(Database(records)));
+  WriteFileBytes(dir / "in.pdb", BuildPdb(RecordsPdb(records)));
   WriteFileText(dir / "old.csv", "\"old\"\n");
   for (const char* range : {"-r0-", "-r1-", "-r2-3"}) {
     Outcome run = Larkconv({"-pdb", "-a", "-e", "cp932", range, "sz", "in.pdb", "old.csv"});
@@ -111,11 +100,11 @@ TEST_F(CharsetE2e, CsvToPdbConvertsTextBeforeTheLengthRules) {
   EXPECT_EQ(RecordsOf(dir / "out.pdb"), (std::vector<Bytes>{{'C', 'a', 'f', 0xE9, 0, 0x80}}));
   // Without -e the mark and the UTF-8 stay bytes of the text.
   run = Larkconv({"-csv", "-c", "Test", "s5", "in.csv", "out.pdb"});
-  EXPECT_EQ(RecordsOf(dir / "out.pdb"), (std::vector<Bytes>{Text(kMark + "Ca")}));
+  EXPECT_EQ(RecordsOf(dir / "out.pdb"), (std::vector<Bytes>{TextBytes(kMark + "Ca")}));
 }
 
 TEST_F(CharsetE2e, CsvTextThatDoesNotConvertStopsTheRun) {
-  const Bytes old = BuildPdb(Database({Text("old")}));
+  const Bytes old = BuildPdb(RecordsPdb({TextBytes("old")}));
   WriteFileBytes(dir / "dest.pdb", old);
   // Integer fields are not text: bytes that are not UTF-8 there read as 0.
   WriteFileText(dir / "in.csv", "a,\xFF\n\xC3\xA9,1\n" + kMark + "x,2\nb\xFF,3\n\xE3\x81\x82,4\n");
@@ -196,7 +185,7 @@ TEST_F(CharsetE2e, RoundTripProperty) {
       r = generator.Record(format);
       if (cp932) MakeCp932Text(format, generator, &r);
     }
-    WriteFileBytes(dir / "in.pdb", BuildPdb(Database(records)));
+    WriteFileBytes(dir / "in.pdb", BuildPdb(RecordsPdb(records)));
     const char* set = cp932 ? "cp932" : "cp1252";
     Outcome run = Larkconv({"-pdb", "-e", set, format.text, "in.pdb", "mid.csv"});
     ASSERT_EQ(run.out, "") << format.text;
@@ -211,7 +200,7 @@ TEST_F(CharsetE2e, RoundTripProperty) {
 // or row in their order, whichever piece holds it.
 TEST_F(CharsetE2e, LargeInputsConvertAndFailAsSmallOnes) {
   std::vector<Bytes> records(6000, Z("Caf\xE9 \x80"));
-  WriteFileBytes(dir / "in.pdb", BuildPdb(Database(records)));
+  WriteFileBytes(dir / "in.pdb", BuildPdb(RecordsPdb(records)));
   ASSERT_EQ(Larkconv({"-pdb", "-e", "cp1252", "sz", "in.pdb", "out.csv"}).status, 0);
   std::string lines = kMark;
   for (size_t i = 0; i < records.size(); ++i)
@@ -219,7 +208,7 @@ TEST_F(CharsetE2e, LargeInputsConvertAndFailAsSmallOnes) {
   EXPECT_EQ(ReadTextFile(dir / "out.csv"), lines);
   records.assign(6000, Z("\xB1\x82\xA0"));
   records[5000] = records[5500] = {0x82};
-  WriteFileBytes(dir / "in.pdb", BuildPdb(Database(records)));
+  WriteFileBytes(dir / "in.pdb", BuildPdb(RecordsPdb(records)));
   EXPECT_EQ(Larkconv({"-pdb", "-e", "cp932", "-r4000-", "sz", "in.pdb", "out.csv"}).out,
             "ZelError: record 5000 is not valid cp932 text\n");
 

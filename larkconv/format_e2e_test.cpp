@@ -36,17 +36,6 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-Bytes Text(const std::string& text) {
-  return Bytes(text.begin(), text.end());
-}
-
-TestPdb Database(const std::vector<Bytes>& records) {
-  TestPdb p;
-  for (const Bytes& r : records)
-    p.records.push_back({r, 0, 0});
-  return p;
-}
-
 /// A scratch directory, removed after each test, in which the tests write
 /// their databases and CSV files and run the program.
 class FormatE2e : public ::testing::Test {
@@ -61,11 +50,11 @@ const Bytes kEveryKind = Cat({B({0xFF}),                    // b
                               B({0x7F}),                    // i1
                               B({0x12, 0x34}),              // i2
                               B({0xFF, 0xFF, 0xFF, 0x85}),  // i4
-                              Text("Q"),                    // c
+                              TextBytes("Q"),                    // c
                               B({0xC0, 0x20, 0, 0}),        // f
-                              Text("ab\"c"),                // s4
-                              Text("hi"), B({0, 0}),        // l4
-                              Text("zero, term"), B({0}),   // sz
+                              TextBytes("ab\"c"),                // s4
+                              TextBytes("hi"), B({0, 0}),        // l4
+                              TextBytes("zero, term"), B({0}),   // sz
                               B({0x3F, 0x80, 0, 0}),        // (f)
                               B({0x50, 0x15, 0x02, 0xF9})});
 const char* const kEveryKindFormat = "bwii1.i2i4cfs4l4.sz(f)";
@@ -74,7 +63,7 @@ const char* const kEveryKindRow =
     "\"hi\",\"zero, term\",\"1.\",\"1.e+010\"\n";
 
 TEST_F(FormatE2e, PdbToCsvEveryFieldKind) {
-  WriteFileBytes(dir / "in.pdb", BuildPdb(Database({kEveryKind, B({1, 2, 3}), {}})));
+  WriteFileBytes(dir / "in.pdb", BuildPdb(RecordsPdb({kEveryKind, B({1, 2, 3}), {}})));
   const Outcome run = Larkconv(dir.Path(), {"-pdb", kEveryKindFormat, "in.pdb", "out.csv"});
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.status, 0);
@@ -105,10 +94,10 @@ TEST_F(FormatE2e, QuotedFieldsSpanLinesAndRowsCountAsRows) {
   Outcome run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "szb", "in.csv", "out.pdb"});
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(RecordsOf(dir / "out.pdb"),
-            (std::vector<Bytes>{Cat({Text("one\ntwo"), B({0, 1})}),
-                                Cat({Text("three\n"), B({0, 2})}), B({'4', 0, 0})}));
+            (std::vector<Bytes>{Cat({TextBytes("one\ntwo"), B({0, 1})}),
+                                Cat({TextBytes("three\n"), B({0, 2})}), B({'4', 0, 0})}));
   run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r1-1", "szb", "in.csv", "out.pdb"});
-  EXPECT_EQ(RecordsOf(dir / "out.pdb"), (std::vector<Bytes>{Cat({Text("three\n"), B({0, 2})})}));
+  EXPECT_EQ(RecordsOf(dir / "out.pdb"), (std::vector<Bytes>{Cat({TextBytes("three\n"), B({0, 2})})}));
   run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r4", "szb", "in.csv", "out.pdb"});
   EXPECT_EQ(run.out, "ZelError: source csv does not have 4 rows, cannot start\n\n");
 }
@@ -116,7 +105,7 @@ TEST_F(FormatE2e, QuotedFieldsSpanLinesAndRowsCountAsRows) {
 // A quoted field still open at the end of the file, begun on an earlier line:
 // the run stops and writes nothing, wherever the row lies before the range's end.
 TEST_F(FormatE2e, UnterminatedQuotedFieldStopsTheRun) {
-  const Bytes old = BuildPdb(Database({B({7})}));
+  const Bytes old = BuildPdb(RecordsPdb({B({7})}));
   WriteFileBytes(dir / "dest.pdb", old);
   WriteFileText(dir / "in.csv", "1\n\"2\n3\n");
   for (const char* range : {"-r0-", "-r2"}) {
@@ -148,7 +137,7 @@ TEST_F(FormatE2e, RecordOf2To31BytesIsAnInternalError) {
 }
 
 TEST_F(FormatE2e, RangeSelectsRecordsAndRows) {
-  WriteFileBytes(dir / "in.pdb", BuildPdb(Database({B({1}), B({2}), B({3}), B({4})})));
+  WriteFileBytes(dir / "in.pdb", BuildPdb(RecordsPdb({B({1}), B({2}), B({3}), B({4})})));
   EXPECT_EQ(Larkconv(dir.Path(), {"-pdb", "-r1-2", "b", "in.pdb", "out.csv"}).status, 0);
   EXPECT_EQ(ReadTextFile(dir / "out.csv"), "\"2\"\n\"3\"\n");
   WriteFileText(dir / "in.csv", "1\n2\n3\n4\n");
@@ -158,7 +147,7 @@ TEST_F(FormatE2e, RangeSelectsRecordsAndRows) {
 }
 
 TEST_F(FormatE2e, FormatFaultsEndTheRun) {
-  WriteFileBytes(dir / "in.pdb", BuildPdb(Database({B({1}), B({1, 2, 3, 4, 5})})));
+  WriteFileBytes(dir / "in.pdb", BuildPdb(RecordsPdb({B({1}), B({1, 2, 3, 4, 5})})));
   // The first record is too short to reach the fault, the second reaches it.
   Outcome run = Larkconv(dir.Path(), {"-pdb", "bi.x", "in.pdb", "out.csv"});
   EXPECT_EQ(run.out, "ZelError: invalid format string\n");
@@ -191,10 +180,10 @@ TEST_F(FormatE2e, FormatFaultsEndTheRun) {
 }
 
 TEST_F(FormatE2e, AppendKeepsRecordsAndAppInfo) {
-  TestPdb p = Database({Text("one"), Text("two")});
+  TestPdb p = RecordsPdb({TextBytes("one"), TextBytes("two")});
   p.records[0].attributes = 0x43;
   p.records[0].uniqueId = 0x123456;
-  p.gap = Text("APPINFO!");
+  p.gap = TextBytes("APPINFO!");
   p.appInfoID = 78 + 2 * 8;
   p.type = "memo";
   WriteFileBytes(dir / "db.pdb", BuildPdb(p));
@@ -210,8 +199,8 @@ TEST_F(FormatE2e, AppendKeepsRecordsAndAppInfo) {
   EXPECT_EQ(std::string(written.begin() + appInfo, written.begin() + appInfo + 8), "APPINFO!");
   EXPECT_EQ(written[78 + 4], 0x43);  // the first record's entry as read
   EXPECT_EQ(RecordsOf(dir / "db.pdb"),
-            (std::vector<Bytes>{Text("one"), Text("two"), Text(std::string("three\0", 6)),
-                                Text(std::string("four, five\0", 11))}));
+            (std::vector<Bytes>{TextBytes("one"), TextBytes("two"), TextBytes(std::string("three\0", 6)),
+                                TextBytes(std::string("four, five\0", 11))}));
 }
 
 // Databases of random formats and records go to CSV and back unchanged.
@@ -222,7 +211,7 @@ TEST_F(FormatE2e, RoundTripProperty) {
     std::vector<Bytes> records(1 + generator.Pick(20));
     for (Bytes& r : records)
       r = generator.Record(format);
-    WriteFileBytes(dir / "in.pdb", BuildPdb(Database(records)));
+    WriteFileBytes(dir / "in.pdb", BuildPdb(RecordsPdb(records)));
     Outcome run = Larkconv(dir.Path(), {"-pdb", format.text, "in.pdb", "mid.csv"});
     ASSERT_EQ(run.status, 0) << format.text << run.out;
     run = Larkconv(dir.Path(), {"-csv", "-c", "Test", format.text, "mid.csv", "out.pdb"});
@@ -238,7 +227,7 @@ TEST_F(FormatE2e, RoundTripProperty) {
 TEST_F(FormatE2e, LargeInputsFailWhereSmallOnesDo) {
   std::vector<Bytes> records(6000, B({1}));
   records[5000] = B({1, 2, 3, 4, 5});  // the first record to reach the "x"
-  WriteFileBytes(dir / "in.pdb", BuildPdb(Database(records)));
+  WriteFileBytes(dir / "in.pdb", BuildPdb(RecordsPdb(records)));
   WriteFileText(dir / "old.csv", "\"old\"\n");
   Outcome run = Larkconv(dir.Path(), {"-pdb", "-a", "bi.x", "in.pdb", "old.csv"});
   EXPECT_EQ(run.out, "ZelError: invalid format string\n");
@@ -365,10 +354,10 @@ TEST_F(FormatE2e, LargestDatabaseConvertsQuickly) {
   std::vector<Bytes> records;
   for (int i = 0; i < 32767; ++i) {
     records.push_back(Cat({B({0, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}),
-                           B({0x42, 0xC8, 0x80, 0x00}), Text("name " + std::to_string(i)), B({0}),
+                           B({0x42, 0xC8, 0x80, 0x00}), TextBytes("name " + std::to_string(i)), B({0}),
                            B({static_cast<uint8_t>(i), 0x20})}));
   }
-  WriteFileBytes(dir / "big.pdb", BuildPdb(Database(records)));
+  WriteFileBytes(dir / "big.pdb", BuildPdb(RecordsPdb(records)));
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(Larkconv(dir.Path(), {"-pdb", "ifszbc", "big.pdb", "big.csv"}).status, 0);
   const auto middle = std::chrono::steady_clock::now();

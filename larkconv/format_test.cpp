@@ -232,10 +232,6 @@ Bytes B(std::initializer_list<int> bytes) {
   return out;
 }
 
-Bytes Text(const std::string& text) {
-  return Bytes(text.begin(), text.end());
-}
-
 TEST_F(ConverterTest, RecordIntegers) {
   const Bytes record = B({0x00, 0x00, 0x01, 0x00, 0xFF, 0xFF});
   EXPECT_EQ(Row(record, "i"), "\"256\"\n");
@@ -249,8 +245,8 @@ TEST_F(ConverterTest, RecordIntegers) {
 
 TEST_F(ConverterTest, RecordFieldsThatDoNotFitEndTheRow) {
   EXPECT_EQ(Row(B({0, 0, 0, 1, 0, 0, 0, 2, 9, 9}), "(i)"), "\"1\",\"2\"\n");
-  EXPECT_EQ(Row(Text("abc"), "s4"), "\n");
-  EXPECT_EQ(Row(Text("abc"), "cs4c"), "\"a\"\n");
+  EXPECT_EQ(Row(TextBytes("abc"), "s4"), "\n");
+  EXPECT_EQ(Row(TextBytes("abc"), "cs4c"), "\"a\"\n");
   EXPECT_EQ(Row({}, "i"), "\n");
   EXPECT_EQ(Row({}, "(f)"), "\n");
   EXPECT_EQ(Row({}, "sz"), "\n");
@@ -259,13 +255,13 @@ TEST_F(ConverterTest, RecordFieldsThatDoNotFitEndTheRow) {
 
 TEST_F(ConverterTest, RecordCharsAndStrings) {
   EXPECT_EQ(Row(B({0}), "c"), "\"\"\n");
-  EXPECT_EQ(Row(Text("x\ny"), "3c"), "\"x\",\"\n\",\"y\"\n");
-  EXPECT_EQ(Row(Text(std::string("ab\0cd\0e", 7)), "(sz)"), "\"ab\",\"cd\",\"e\"\n");
-  EXPECT_EQ(Row(Text(std::string("ab\0x", 4)), "s4"), "\"ab\"\n");
-  EXPECT_EQ(Row(Text(std::string("abc\0\0\0\0\0\0\0", 10)), "s10"), "\"abc\"\n");
-  EXPECT_EQ(Row(Text(std::string("\0\0", 2)), "szsz"), "\"\",\"\"\n");
-  EXPECT_EQ(Row(Text("say \"hi\""), "s8"), "\"say \"\"hi\"\"\"\n");
-  EXPECT_EQ(Row(Text("a,b"), "s"), "\"a,b\"\n");
+  EXPECT_EQ(Row(TextBytes("x\ny"), "3c"), "\"x\",\"\n\",\"y\"\n");
+  EXPECT_EQ(Row(TextBytes(std::string("ab\0cd\0e", 7)), "(sz)"), "\"ab\",\"cd\",\"e\"\n");
+  EXPECT_EQ(Row(TextBytes(std::string("ab\0x", 4)), "s4"), "\"ab\"\n");
+  EXPECT_EQ(Row(TextBytes(std::string("abc\0\0\0\0\0\0\0", 10)), "s10"), "\"abc\"\n");
+  EXPECT_EQ(Row(TextBytes(std::string("\0\0", 2)), "szsz"), "\"\",\"\"\n");
+  EXPECT_EQ(Row(TextBytes("say \"hi\""), "s8"), "\"say \"\"hi\"\"\"\n");
+  EXPECT_EQ(Row(TextBytes("a,b"), "s"), "\"a,b\"\n");
 }
 
 TEST_F(ConverterTest, RecordFloats) {
@@ -309,7 +305,7 @@ TEST_F(ConverterTest, RowsYieldingNoBytesAppendEmptyRecords) {
 
 TEST_F(ConverterTest, RowCharsAndStrings) {
   EXPECT_EQ(Record("xyz,", "cc"), B({'x', 0}));
-  EXPECT_EQ(Record("abcdef", "s4"), Text("abcd"));
+  EXPECT_EQ(Record("abcdef", "s4"), TextBytes("abcd"));
   EXPECT_EQ(Record("ab", "s4"), B({'a', 'b', 0, 0}));
   EXPECT_EQ(Record("\"\"", "s4"), B({0, 0, 0, 0}));
   EXPECT_EQ(Record("ab", "sz"), B({'a', 'b', 0}));

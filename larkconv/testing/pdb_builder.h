@@ -69,6 +69,19 @@ inline Bytes BuildHeader(const TestPdb& p, uint16_t count) {
   return out;
 }
 
+// The bytes of a text, without a terminating zero.
+inline Bytes TextBytes(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+// A record database of these records, every entry field 0.
+inline TestPdb RecordsPdb(const std::vector<Bytes>& records) {
+  TestPdb p;
+  for (const Bytes& r : records)
+    p.records.push_back({r, 0, 0});
+  return p;
+}
+
 inline Bytes BuildPdb(const TestPdb& p) {
   Bytes out = BuildHeader(p, static_cast<uint16_t>(p.records.size()));
   uint32_t offset = static_cast<uint32_t>(78 + 8 * p.records.size() + p.gap.size());
