@@ -56,7 +56,7 @@ TEST_F(CharsetE2e, PdbToCsvWritesUtf8AfterAMarkInAFileItStarts) {
   }
   // Nothing converted still starts the file with the mark; without -e bytes
   // go as they are.
-  Larkconv({"-pdb", "-r1", "-e", "cp1252", "cszbs6", "in.pdb", "out.csv"});
+  Larkconv({"-pdb", "-r1-", "-e", "cp1252", "cszbs6", "in.pdb", "out.csv"});
   EXPECT_EQ(ReadTextFile(dir / "out.csv"), kMark);
   Larkconv({"-pdb", "cszbs6", "in.pdb", "out.csv"});
   EXPECT_EQ(ReadTextFile(dir / "out.csv"),

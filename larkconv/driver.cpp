@@ -14,6 +14,7 @@
 
 #include "ZelError.h"
 #include "charset.h"
+#include "convert.h"
 #include "csv.h"
 #include "format.h"
 #include "pdb.h"
@@ -188,29 +189,10 @@ size_t RowsAtMost(const Options& o) {
   return static_cast<size_t>(std::min<uintmax_t>(rows, kPdbMaxRecords));
 }
 
-ZelError CountError(const char* pattern, int32_t count) {
+// The message of pattern, whose one number is a "%lld", for count.
+ZelError CountError(const char* pattern, int64_t count) {
   char text[128];
-  std::snprintf(text, sizeof text, pattern, static_cast<int>(count));
-  return ZelError(text);
-}
-
-// The message of a record (-pdb) or row (-csv) whose text did not convert;
-// number counts as -r counts.
-ZelError TextError(const TextFault& fault, Charset set, int64_t number) {
-  const int n = static_cast<int>(number);
-  char text[128];
-  switch (fault.kind) {
-    case TextFault::Kind::NotDeviceText:
-      std::snprintf(text, sizeof text, "record %d is not valid %s text", n, CharsetName(set));
-      break;
-    case TextFault::Kind::NotUtf8:
-      std::snprintf(text, sizeof text, "invalid UTF-8 in source csv row %d", n);
-      break;
-    case TextFault::Kind::NotWritable:
-      std::snprintf(text, sizeof text, "U+%04X cannot be written in %s, source csv row %d",
-                    static_cast<unsigned>(fault.character), CharsetName(set), n);
-      break;
-  }
+  std::snprintf(text, sizeof text, pattern, static_cast<long long>(count));
   return ZelError(text);
 }
 
@@ -283,8 +265,11 @@ bool PdbToCsv(const Options& o, PdbDatabase& db, CsvFile& csv) {
   try {
     // A UTF-8 file begins with its byte order mark, by which spreadsheets know it.
     if (o.text != Charset::None && csv.StartedEmpty()) csv.WriteBytes("\xEF\xBB\xBF", 3);
-    if (db.RecordCount() < o.firstRow)
-      throw CountError("source pdb does not have first requested record (only %d records)\n",
+    // -rA and -rA-B name record A, which must exist; -rA- may start just
+    // past the last record and convert nothing.
+    const bool named = o.lastRow != -1;
+    if (db.RecordCount() < o.firstRow || (named && db.RecordCount() == o.firstRow))
+      throw CountError("source pdb does not have first requested record (only %lld records)\n",
                        db.RecordCount());
     const int64_t end = o.lastRow == -1
                             ? db.RecordCount()
@@ -305,64 +290,8 @@ bool ReadRow(CsvFile& csv, int64_t row) {
   if (csv.ReadLine()) return true;
   if (csv.ReadFailed()) throw ZelError("unable to read source csv");
   if (csv.RowUnterminated())
-    throw CountError("unterminated quoted field in source csv row %d", static_cast<int32_t>(row));
+    throw CountError("unterminated quoted field in source csv row %lld", row);
   return false;
-}
-
-/// What converting a text of whole lines of the source gave, in storage kept
-/// from text to text. Filled by ConvertLines, emptied by RowsToRecords.
-struct LinesConverted {
-  PdbDatabase records;  // one for each row converted, in order
-  // Where a row begins that goes on past the text (never in the file's last
-  // lines), or npos.
-  size_t rest = std::string::npos;
-  bool unterminated = false;  // the row after the records is quoted to the file's end
-  std::exception_ptr fault;   // the fault of the row after the records
-};
-
-// Converts the rows of text, whole lines of the source (the last ones when
-// last), into out->records, up to the first fault or a row that goes on past
-// the text. Plain rows are read straight from the text, the others by reader.
-void ConvertLines(const std::string& text, bool last, ParsedFormat& format, CsvFile& reader,
-                  LinesConverted* out) {
-  out->records.Clear();
-  out->rest = std::string::npos;
-  out->unterminated = false;
-  out->fault = nullptr;
-  const char* const begin = text.data();
-  const char* const end = begin + text.size();
-  const char* row = begin;
-  try {
-    while (row < end) {
-      if (const char* next = PlainRowToRecord(row, out->records, format)) {
-        row = next;
-        continue;
-      }
-      reader.ReadFrom(row, static_cast<size_t>(end - row));
-      const bool read = reader.ReadLine();
-      if (!last && reader.EndedInQuote()) {
-        out->rest = static_cast<size_t>(row - begin);
-        return;
-      }
-      if (!read) {
-        out->unterminated = reader.RowUnterminated();
-        return;
-      }
-      RowToRecord(reader, out->records, format);
-      row += reader.ReadOffset();
-    }
-  } catch (...) {
-    out->fault = std::current_exception();
-  }
-}
-
-// Throws the fault of row number row, a TextFault with its message.
-[[noreturn]] void RethrowForRow(const std::exception_ptr& fault, Charset set, int64_t row) {
-  try {
-    std::rethrow_exception(fault);
-  } catch (const TextFault& textFault) {
-    throw TextError(textFault, set, row);
-  }
 }
 
 /// Whole lines of the source and the records converted from them, in storage
@@ -423,7 +352,7 @@ bool RowsToRecords(CsvFile& source, int64_t row, int32_t lastRow, const std::str
     }
     LinesConverted& lines = piece.converted;
     int64_t count = lines.records.RecordCount();
-    if (lastRow != -1) count = std::min<int64_t>(count, lastRow + 1 - row);
+    if (lastRow != -1) count = std::min<int64_t>(count, int64_t{lastRow} + 1 - row);
     converted &= db.TakeRecords(lines.records, static_cast<size_t>(count));
     row += count;
     if (lastRow != -1 && row > lastRow) {
@@ -432,7 +361,7 @@ bool RowsToRecords(CsvFile& source, int64_t row, int32_t lastRow, const std::str
     }
     if (lines.fault) RethrowForRow(lines.fault, set, row);
     if (lines.unterminated)
-      throw CountError("unterminated quoted field in source csv row %d", static_cast<int32_t>(row));
+      throw CountError("unterminated quoted field in source csv row %lld", row);
     rest = lines.rest == std::string::npos ? std::string() : text->substr(lines.rest);
     restTried = rest.size();
   };
@@ -458,12 +387,17 @@ bool CsvToPdb(const Options& o, PdbDatabase& db, CsvFile& csv) {
   while (skipped < o.firstRow && ReadRow(csv, skipped))
     ++skipped;
   if (skipped < o.firstRow)
-    throw CountError("source csv does not have %d rows, cannot start\n", o.firstRow);
+    throw CountError("source csv does not have %lld rows, cannot start\n", o.firstRow);
   db.ReserveRecords(RowsAtMost(o));
   std::error_code error;
   const bool large = std::filesystem::file_size(o.source, error) > kPieceBytes && !error;
+  const int32_t held = db.RecordCount();
   const bool converted =
       RowsToRecords(csv, o.firstRow, o.lastRow, o.format, o.text, db, TwoThreads() && large);
+  // -rA and -rA-B name row A, which must exist; -rA- may start just past the
+  // last row and convert nothing.
+  if (o.lastRow != -1 && db.RecordCount() == held)
+    throw CountError("source csv does not have %lld rows, cannot start\n", int64_t{o.firstRow} + 1);
   if (!db.Write(o.dest)) throw ZelError("unable to write pdb");
   return converted;
 }

@@ -167,7 +167,6 @@ TEST_F(LarkconvTest, RangesSelectRecordsOfTheSourcePdb) {
       {{"-r2-2"}, 1},
       {{"-r0-1"}, 2},
       {{"-r2-9"}, 1},
-      {{"-r3"}, 0},
       {{"-r3-"}, 0},
       {{"-r0-4294967297"}, 3},  // saturates at
                                 // 2147483647 instead
@@ -193,9 +192,11 @@ TEST_F(LarkconvTest, RangesSelectRecordsOfTheSourcePdb) {
 
 TEST_F(LarkconvTest, FirstRecordBeyondTheSourceFailsLeavingTheCsvAsItWas) {
   WriteFileBytes(dir / "src.pdb", SmallPdb(3));
-  ExpectZelError({"-pdb", "-r4", "b", "src.pdb", "new.csv"},
-                 "source pdb does not have first requested record (only 3 records)\n");
-  EXPECT_FALSE(fs::exists(dir / "new.csv"));
+  for (const char* range : {"-r4", "-r3", "-r3-3", "-r3-9"}) {
+    ExpectZelError({"-pdb", range, "b", "src.pdb", "new.csv"},
+                   "source pdb does not have first requested record (only 3 records)\n");
+    EXPECT_FALSE(fs::exists(dir / "new.csv")) << range;
+  }
   WriteFileText(dir / "out.csv", "old\n");
   ExpectZelError({"-pdb", "-r4294967296", "b", "src.pdb", "out.csv"},
                  "source pdb does not have first requested record (only 3 records)\n");
@@ -218,12 +219,12 @@ TEST_F(LarkconvTest, AppendToCsvKeepsItsLines) {
 TEST_F(LarkconvTest, FormatIsNotCheckedWhenNothingIsConverted) {
   WriteFileBytes(dir / "src.pdb", SmallPdb(3));
   for (const char* format : {"X", "", "i(b"}) {
-    RunResult r = Larkconv({"-pdb", "-r3", format, "src.pdb", "out.csv"});
+    RunResult r = Larkconv({"-pdb", "-r3-", format, "src.pdb", "out.csv"});
     EXPECT_EQ(r.out, "") << format;
     EXPECT_EQ(r.status, 0) << format;
   }
   WriteFileText(dir / "two.csv", "1\n2\n");
-  RunResult r = Larkconv({"-csv", "-c", "ABCD", "-r2", "X", "two.csv", "out.pdb"});
+  RunResult r = Larkconv({"-csv", "-c", "ABCD", "-r2-", "X", "two.csv", "out.pdb"});
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.status, 0);
 }
@@ -301,7 +302,7 @@ TEST_F(LarkconvTest, NewPdbTakesNameTypeAndCreatorFromTheOptions) {
 TEST_F(LarkconvTest, RangeThatSelectsNoRowStillWritesAnEmptyPdb) {
   WriteFileText(dir / "two.csv", "1\n2\n");
   RunResult r = Larkconv(
-      {"-csv", "-n", "Empty", "-t", "TTTT", "-c", "CCCC", "-r2", "b", "two.csv", "out.pdb"});
+      {"-csv", "-n", "Empty", "-t", "TTTT", "-c", "CCCC", "-r2-", "b", "two.csv", "out.pdb"});
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.status, 0);
   Bytes pdb = ReadFileBytes(dir / "out.pdb");
@@ -310,7 +311,7 @@ TEST_F(LarkconvTest, RangeThatSelectsNoRowStillWritesAnEmptyPdb) {
   EXPECT_EQ(std::string(pdb.begin() + 60, pdb.begin() + 68), "TTTTCCCC");
 
   WriteFileText(dir / "one.csv", "1\n");
-  ExpectZelError({"-csv", "-c", "CCCC", "-r2", "b", "one.csv", "new.pdb"},
+  ExpectZelError({"-csv", "-c", "CCCC", "-r2-", "b", "one.csv", "new.pdb"},
                  "source csv does not have 2 rows, cannot start\n");
   EXPECT_FALSE(fs::exists(dir / "new.pdb"));
 }
@@ -318,9 +319,11 @@ TEST_F(LarkconvTest, RangeThatSelectsNoRowStillWritesAnEmptyPdb) {
 // A line of any length is one row: one 5000-character line is not three rows.
 TEST_F(LarkconvTest, LongCsvLineCountsAsOneRow) {
   WriteFileText(dir / "long.csv", std::string(5000, '7') + "\n");
-  ExpectZelError({"-csv", "-c", "CCCC", "-r2", "b", "long.csv", "out.pdb"},
+  ExpectZelError({"-csv", "-c", "CCCC", "-r2-", "b", "long.csv", "out.pdb"},
                  "source csv does not have 2 rows, cannot start\n");
-  RunResult r = Larkconv({"-csv", "-c", "CCCC", "-r1", "b", "long.csv", "out.pdb"});
+  ExpectZelError({"-csv", "-c", "CCCC", "-r1", "b", "long.csv", "out.pdb"},
+                 "source csv does not have 2 rows, cannot start\n");
+  RunResult r = Larkconv({"-csv", "-c", "CCCC", "-r1-", "b", "long.csv", "out.pdb"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(ReadFileBytes(dir / "out.pdb").size(), 78u);
 }

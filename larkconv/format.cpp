@@ -8,16 +8,12 @@
 
 #include "ZelError.h"
 #include "bytes.h"
+#include "compiler.h"
 #include "floattext.h"
 
 // The converters' loops for text in a character set (-e) are kept out of
-// line, so that the compiler inlines into the loops without -e what it
-// inlined before they existed.
-#if defined(_MSC_VER)
-#define LARKCONV_OUT_OF_LINE __declspec(noinline)
-#else
-#define LARKCONV_OUT_OF_LINE __attribute__((noinline))
-#endif
+// line (LARKCONV_NOINLINE), so that the compiler inlines into the loops
+// without -e what it inlined before they existed.
 
 namespace larkconv {
 
@@ -384,7 +380,7 @@ void ConvertRecordIn(Fields& fields, const PdbRecord& record, CsvFile& csv, Char
 }
 
 template <typename Fields>
-LARKCONV_OUT_OF_LINE void ConvertCodedRecord(Fields& fields, const PdbRecord& record, CsvFile& csv,
+LARKCONV_NOINLINE void ConvertCodedRecord(Fields& fields, const PdbRecord& record, CsvFile& csv,
                                              Charset set) {
   std::string utf8;  // the converted text of a field
   ConvertRecordIn<true>(fields, record, csv, set, &utf8);
@@ -424,7 +420,7 @@ bool ConvertRowIn(Fields& fields, CsvFile& csv, PdbDatabase& db, ParsedFormat::R
 }
 
 template <typename Fields>
-LARKCONV_OUT_OF_LINE bool ConvertCodedRow(Fields& fields, CsvFile& csv, PdbDatabase& db,
+LARKCONV_NOINLINE bool ConvertCodedRow(Fields& fields, CsvFile& csv, PdbDatabase& db,
                                           ParsedFormat::RowBuffers& buffers, Charset set) {
   return ConvertRowIn<true>(fields, csv, db, buffers, set);
 }
@@ -464,7 +460,7 @@ const char* PlainRow(const char* row, PdbDatabase& db, ParsedFormat& format, Cha
   return fields.NextRow();
 }
 
-LARKCONV_OUT_OF_LINE const char* PlainCodedRow(const char* row, PdbDatabase& db,
+LARKCONV_NOINLINE const char* PlainCodedRow(const char* row, PdbDatabase& db,
                                                ParsedFormat& format, Charset set) {
   try {
     return PlainRow<true>(row, db, format, set);

@@ -174,7 +174,7 @@ TEST_F(FormatE2e, FormatFaultsEndTheRun) {
   EXPECT_FALSE(fs::exists(dir / "out.pdb"));
 
   // No row selected: the format is never read.
-  run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r2", "b(i", "in.csv", "out.pdb"});
+  run = Larkconv(dir.Path(), {"-csv", "-c", "Test", "-r2-", "b(i", "in.csv", "out.pdb"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(RecordsOf(dir / "out.pdb").size(), 0u);
 }

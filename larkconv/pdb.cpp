@@ -146,7 +146,7 @@ bool PdbDatabase::Read(const std::string& path) {
   size_t size = 0;
   bool loaded = LoadWhole(file, &data, &size);
   std::fclose(file);
-  if (!loaded) return false;
+  if (!loaded || size < static_cast<size_t>(kPdbHeaderSize)) return false;
   Parse(std::move(data), size);
   return true;
 }
@@ -157,11 +157,13 @@ PdbHeader DecodePdbHeader(const uint8_t* file, size_t size) {
   return DecodeHeader(raw);
 }
 
-void PdbDatabase::ReadMemory(const uint8_t* bytes, size_t size) {
+bool PdbDatabase::ReadMemory(const uint8_t* bytes, size_t size) {
   Clear();
+  if (size < static_cast<size_t>(kPdbHeaderSize)) return false;
   std::unique_ptr<uint8_t[]> copy(new uint8_t[size]);
-  if (size > 0) std::memcpy(copy.get(), bytes, size);
+  std::memcpy(copy.get(), bytes, size);
   Parse(std::move(copy), size);
+  return true;
 }
 
 // Takes the image apart. Every count, offset and length is checked against

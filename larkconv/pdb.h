@@ -70,13 +70,16 @@ class PdbDatabase {
   PdbDatabase(const PdbDatabase&) = delete;
   PdbDatabase& operator=(const PdbDatabase&) = delete;
 
-  // False when the file cannot be opened or read. A file whose count, offsets
-  // or lengths do not fit inside it throws PdbCorruptError, before allocating.
+  // False when the file cannot be opened or read, or is shorter than the
+  // 78-byte header (an empty file too): that is no database. A file whose
+  // count, offsets or lengths do not fit inside it throws PdbCorruptError,
+  // before allocating.
   bool Read(const std::string& path);
   // Reads the image from the bytes of a whole PDB file held in memory, as
-  // Read does from a file, keeping its own copy of them. Product API: the
-  // shipped larkinfo reads files this way; the tests and fuzz targets too.
-  void ReadMemory(const uint8_t* bytes, size_t size);
+  // Read does from a file, keeping its own copy of them; false, the image
+  // emptied, for fewer bytes than a header. Product API: the shipped larkinfo
+  // reads files this way; the tests and fuzz targets too.
+  bool ReadMemory(const uint8_t* bytes, size_t size);
   // Writes a temporary file beside the destination and renames it over the
   // destination once every byte is written; false on any failure, in which
   // case the destination is untouched and no temporary file is left.

@@ -185,23 +185,35 @@ TEST_F(PdbTest, BytesBeforeTheFirstRecordAreSkippedAndTrailingBytesJoinTheLast) 
   EXPECT_EQ(Big32In(out, 86), 97u);
 }
 
-TEST_F(PdbTest, ShortFilesReadAsZeroFilledHeaders) {
-  ASSERT_TRUE(ReadImage({}));
-  EXPECT_FALSE(db.IsResourceDb());
-  EXPECT_EQ(db.RecordCount(), 0);
-  EXPECT_EQ(db.Header().creationDate, 0u);
-
+// A file shorter than a header is no database, an empty one included: Read
+// and ReadMemory refuse it, as a file they cannot open, keeping the header.
+// A header alone, with a count of 0, is an empty database.
+TEST_F(PdbTest, FilesShorterThanAHeaderAreNoDatabase) {
+  TestPdb before;
+  before.name = "Before";
+  before.records = {{Seq(2)}};
   TestPdb p;
   p.name = "Short";
   p.attributes = 0x0100;
-  p.creationDate = 0x01020304;
-  Bytes file = BuildPdb(p);
-  file.resize(38);  // name, attributes, version and half a date
-  ASSERT_TRUE(ReadImage(file));
+  const Bytes header = BuildPdb(p);
+  ASSERT_EQ(header.size(), 78u);
+  for (size_t size : {0, 1, 38, 77}) {
+    SCOPED_TRACE(size);
+    const Bytes cut(header.begin(), header.begin() + static_cast<std::ptrdiff_t>(size));
+    ASSERT_TRUE(ReadImage(BuildPdb(before)));
+    EXPECT_FALSE(ReadImage(cut));
+    EXPECT_EQ(db.RecordCount(), 0);
+    EXPECT_STREQ(db.Header().name, "Before");
+    ASSERT_TRUE(ReadImage(BuildPdb(before)));
+    EXPECT_FALSE(db.ReadMemory(cut.data(), cut.size()));
+    EXPECT_EQ(db.RecordCount(), 0);
+    EXPECT_STREQ(db.Header().name, "Before");
+  }
+  ASSERT_TRUE(ReadImage(header));
+  EXPECT_FALSE(db.IsResourceDb());
+  EXPECT_EQ(db.RecordCount(), 0);
   EXPECT_STREQ(db.Header().name, "Short");
   EXPECT_TRUE(db.Hidden());
-  EXPECT_EQ(db.Header().creationDate, 0x01020000u);
-  EXPECT_EQ(db.Header().numRecords, 0);
 }
 
 TEST_F(PdbTest, FailedOpenEmptiesTheImageButKeepsTheHeader) {
