@@ -87,6 +87,13 @@ class CsvFile {
   // Writes the length bytes at bytes as they stand after the lines ended so
   // far. Between lines only, as WriteLinesOf.
   void WriteBytes(const char* bytes, size_t length);
+  // The lines ended and not yet written, as they go to the file (in text
+  // mode a file may then end them otherwise): *length bytes at the result.
+  // Without an open file they stay until Abandon drops them.
+  const char* EndedLines(size_t* length) const {
+    *length = lineStart;
+    return built.get();
+  }
 
   // True when a read of the stream has failed (not merely reached its end).
   bool ReadFailed() const;

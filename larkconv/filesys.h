@@ -51,6 +51,9 @@ bool AdoptPermissions(const TempFile& temp, const std::string& dest);
 // Lines written to stream from now on end the platform's text way.
 void UseTextMode(FILE* stream);
 
+// What a "\n" becomes in a file written in text mode: "\n" or "\r\n".
+const char* TextLineEnd();
+
 // Flushes the stream's buffers and lets the system start putting the data on
 // disk without waiting for it, where the platform can; otherwise nothing.
 void StartWriteBack(FILE* stream);

@@ -125,6 +125,10 @@ bool AdoptPermissions(const TempFile& temp, const std::string& dest) {
 
 void UseTextMode(FILE*) {}
 
+const char* TextLineEnd() {
+  return "\n";
+}
+
 void StartWriteBack(FILE* stream) {
 #ifdef SYNC_FILE_RANGE_WRITE
   if (std::fflush(stream) == 0) sync_file_range(fileno(stream), 0, 0, SYNC_FILE_RANGE_WRITE);

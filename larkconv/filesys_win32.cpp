@@ -74,6 +74,10 @@ void UseTextMode(FILE* stream) {
   _setmode(_fileno(stream), _O_TEXT);
 }
 
+const char* TextLineEnd() {
+  return "\r\n";
+}
+
 void StartWriteBack(FILE*) {}  // Windows has no write-back that does not wait
 
 bool FlushToDisk(FILE* stream) {

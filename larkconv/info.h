@@ -1,13 +1,17 @@
 #pragma once
 
 // larkinfo: shows what a PDB file holds (its header, its record or resource
-// list, its bytes) and checks a format string against its records the way
-// larkconv -pdb reads them. Everything it prints goes to one stream.
+// list, its bytes) and checks a format string against its records: that each
+// comes back byte for byte through larkconv -pdb and -csv. Everything it
+// prints goes to one stream. Its parts: the layout scan (info_layout), the
+// views (info_show) and the check (info_check); here, the command line.
 
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
+
+#include "charset.h"
 
 namespace larkconv {
 
@@ -20,6 +24,7 @@ struct InfoOptions {
   bool dump = false;   // -x
   bool check = false;  // -f
   std::string format;
+  Charset text = Charset::None;  // -e: the records' text, as larkconv -e reads it
   int32_t firstRecord = 0;
   int32_t lastRecord = -1;  // -1: to the end
   std::string path;
@@ -28,7 +33,7 @@ struct InfoOptions {
 // larkinfo's exit statuses.
 constexpr int kInfoOk = 0;
 constexpr int kInfoError = 1;     // a bad command line, an unreadable file, a format fault
-constexpr int kInfoMismatch = 2;  // -f found a record the format does not fit exactly
+constexpr int kInfoMismatch = 2;  // -f found a record that does not come back exactly
 
 // Parses argv; on a fault prints its message and the usage text to out and
 // returns false.

@@ -35,7 +35,8 @@ TEST_F(LarkinfoProgramTest, ShowsAndChecksTheSampleDatabase) {
 
   Outcome right = Larkinfo({"-f", "s8.i2.ibfcsz", "sample.pdb"});
   EXPECT_EQ(right.status, 0);
-  EXPECT_NE(right.out.find("checked 4 records: 4 exact, 0 over, 0 short\n"), std::string::npos);
+  EXPECT_NE(right.out.find("checked 4 records: 4 exact, 0 changes, 0 over, 0 short\n"),
+            std::string::npos);
   Outcome wrong = Larkinfo({"sample.pdb", "-f", "s8.i2.ibfc"});
   EXPECT_EQ(wrong.status, 2);
   EXPECT_NE(wrong.out.find("    2  over    leaves 1 byte over after 6 fields\n"),
