@@ -404,6 +404,182 @@ TEST_F(LarkconvTest, RecordThatWouldBeNumber32768EndsTheRun) {
   EXPECT_EQ(dir.Names(), (Names{"full.pdb", "in.csv"}));
 }
 
+// A file shorter than a PDB header is no database, as a source or as the
+// destination appended to: the run fails as for a file it cannot read and
+// touches nothing. A CSV typed as the -pdb source is the everyday case.
+TEST_F(LarkconvTest, FilesShorterThanAHeaderAreNoDatabase) {
+  const Bytes memos = BuildPdb(RecordsPdb({TextBytes("one"), TextBytes("two")}));
+  WriteFileBytes(dir / "MemoDB.pdb", memos);
+  WriteFileText(dir / "new.csv", "\"a memo\"\r\n");  // 11 bytes
+  ExpectZelError({"-pdb", "sz", "new.csv", "MemoDB.pdb"}, "unable to read source pdb");
+  EXPECT_EQ(ReadFileBytes(dir / "MemoDB.pdb"), memos);
+
+  const Bytes header = BuildPdb(TestPdb());
+  ASSERT_EQ(header.size(), 78u);
+  WriteFileText(dir / "in.csv", "7\n");
+  for (size_t size : {0, 1, 40, 77}) {
+    SCOPED_TRACE(size);
+    const Bytes cut(memos.begin(), memos.begin() + static_cast<std::ptrdiff_t>(size));
+    WriteFileBytes(dir / "short.pdb", cut);
+    WriteFileText(dir / "old.csv", "\"old\"\n");
+    for (const char* append : {"-a", "-r0-"}) {
+      ExpectZelError({"-pdb", append, "sz", "short.pdb", "old.csv"}, "unable to read source pdb");
+      EXPECT_EQ(ReadFileText(dir / "old.csv"), "\"old\"\n");
+    }
+    ExpectZelError({"-csv", "-a", "b", "in.csv", "short.pdb"}, "unable to read dest pdb");
+    EXPECT_EQ(ReadFileBytes(dir / "short.pdb"), cut);
+    EXPECT_EQ(dir.Names(), (Names{"MemoDB.pdb", "in.csv", "new.csv", "old.csv", "short.pdb"}));
+  }
+
+  // A header alone, with a count of 0, is an empty database.
+  WriteFileBytes(dir / "empty.pdb", header);
+  RunResult r = Larkconv({"-pdb", "sz", "empty.pdb", "old.csv"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadFileText(dir / "old.csv"), "");
+  r = Larkconv({"-csv", "-a", "b", "in.csv", "empty.pdb"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(RecordsOf(dir / "empty.pdb"), (std::vector<Bytes>{{7}}));
+}
+
+// -rA and -rA-B name record (row) A, which must exist; -rA- may start just
+// past the end and converts nothing, so that a script can take only what
+// is new. Without -a the destination then holds the empty result.
+TEST_F(LarkconvTest, RangesNameRecordsAndRowsThatExist) {
+  using Args = std::vector<std::string>;
+  const std::string noRecord = "source pdb does not have first requested record (only 3 records)\n";
+  const struct {
+    const char* range;
+    std::string message;  // "" when the run converts
+    size_t converted;
+  } pdbCases[] = {
+      {"-r2", "", 1},        {"-r2-", "", 1},      {"-r2-2", "", 1},       {"-r2-9", "", 1},
+      {"-r3-", "", 0},       {"-r3", noRecord, 0}, {"-r3-3", noRecord, 0}, {"-r3-9", noRecord, 0},
+      {"-r4-", noRecord, 0}, {"-r4", noRecord, 0},
+  };
+  WriteFileBytes(dir / "src.pdb", SmallPdb(3));
+  for (const auto& c : pdbCases) {
+    for (bool append : {false, true}) {
+      SCOPED_TRACE(std::string(c.range) + (append ? " -a" : ""));
+      WriteFileText(dir / "out.csv", "\"old\"\n");
+      std::vector<std::string> args = {"-pdb", c.range, "b", "src.pdb", "out.csv"};
+      if (append) args.insert(args.begin() + 1, "-a");
+      RunResult r = Larkconv(args);
+      EXPECT_EQ(r.out, c.message.empty() ? "" : "ZelError: " + c.message + "\n");
+      const size_t kept = c.message.empty() && !append ? 0 : 1;
+      EXPECT_EQ(LineCount(dir / "out.csv"), kept + (c.message.empty() ? c.converted : 0));
+    }
+  }
+
+  const struct {
+    const char* range;
+    int needed;  // the rows the message says the run needs, 0 when it converts
+    size_t converted;
+  } csvCases[] = {
+      {"-r2", 0, 1},   {"-r2-", 0, 1},  {"-r2-5", 0, 1}, {"-r3-", 0, 0}, {"-r3", 4, 0},
+      {"-r3-3", 4, 0}, {"-r3-8", 4, 0}, {"-r4", 4, 0},   {"-r4-", 4, 0}, {"-r5-6", 5, 0},
+  };
+  WriteFileText(dir / "three.csv", "1\n2\n3\n");
+  const Bytes old = SmallPdb(2);
+  for (const auto& c : csvCases) {
+    for (bool append : {false, true}) {
+      SCOPED_TRACE(std::string(c.range) + (append ? " -a" : ""));
+      WriteFileBytes(dir / "out.pdb", old);
+      RunResult r =
+          Larkconv(append ? Args{"-csv", "-a", c.range, "b", "three.csv", "out.pdb"}
+                          : Args{"-csv", "-c", "Test", c.range, "b", "three.csv", "out.pdb"});
+      if (c.needed > 0) {
+        EXPECT_EQ(r.out, "ZelError: source csv does not have " + std::to_string(c.needed) +
+                             " rows, cannot start\n\n");
+        EXPECT_EQ(ReadFileBytes(dir / "out.pdb"), old);
+        continue;
+      }
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(RecordsOf(dir / "out.pdb").size(), (append ? 2 : 0) + c.converted);
+    }
+  }
+
+  // An empty database has no record 0, but -r0- converts its nothing.
+  WriteFileBytes(dir / "empty.pdb", BuildPdb(TestPdb()));
+  ExpectZelError({"-pdb", "-r0", "b", "empty.pdb", "out.csv"},
+                 "source pdb does not have first requested record (only 0 records)\n");
+  EXPECT_EQ(Larkconv({"-pdb", "-r0-", "b", "empty.pdb", "out.csv"}).status, 0);
+  EXPECT_EQ(ReadFileText(dir / "out.csv"), "");
+  WriteFileText(dir / "empty.csv", "");
+  ExpectZelError({"-csv", "-c", "Test", "-r0", "b", "empty.csv", "out.pdb"},
+                 "source csv does not have 1 rows, cannot start\n");
+}
+
+// Ranges at the largest numbers, typed or saturated, on sources taken in
+// one piece and in many: no row is lost and a message counts rows right.
+TEST_F(LarkconvTest, RangesAtTheLargestRowNumbers) {
+  constexpr int kRows = 30000;  // about 270 KB: converted in several pieces
+  std::string big;
+  for (int i = 0; i < kRows; ++i)
+    big += "row" + std::to_string(i) + "\n";
+  WriteFileText(dir / "big.csv", big);
+  WriteFileText(dir / "small.csv", "row0\nrow1\nrow2\n");
+  TestPdb many;
+  for (int i = 0; i < 3000; ++i)  // several pieces of records
+    many.records.push_back({TextBytes("r" + std::to_string(i) + '\0')});
+  WriteFileBytes(dir / "many.pdb", BuildPdb(many));
+  WriteFileBytes(dir / "three.pdb", SmallPdb(3));
+
+  const struct {
+    const char* range;
+    int skipped;         // rows or records before the first converted
+    const char* needed;  // the rows a refused -csv run says it needs, or nullptr
+  } cases[] = {
+      {"-r0-2147483647", 0, nullptr},
+      {"-r0-2147483646", 0, nullptr},
+      {"-r0-99999999999", 0, nullptr},
+      {"-r1-2147483647", 1, nullptr},
+      {"-r2147483647", 0, "2147483647"},
+      {"-r2147483646-", 0, "2147483646"},
+      {"-r2147483647-2147483647", 0, "2147483647"},
+      {"-r99999999999-", 0, "2147483647"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.range);
+    for (const auto& [source, rows] :
+         {std::pair<const char*, int>{"big.csv", kRows}, {"small.csv", 3}}) {
+      RunResult r = Larkconv({"-csv", "-c", "Lark", c.range, "sz", source, "out.pdb"});
+      if (c.needed) {
+        EXPECT_EQ(r.out, "ZelError: source csv does not have " + std::string(c.needed) +
+                             " rows, cannot start\n\n");
+        continue;
+      }
+      EXPECT_EQ(r.out, "");
+      const std::vector<Bytes> records = RecordsOf(dir / "out.pdb");
+      ASSERT_EQ(records.size(), static_cast<size_t>(rows - c.skipped)) << source;
+      EXPECT_EQ(records.back(), TextBytes("row" + std::to_string(rows - 1) + '\0'));
+    }
+    for (const auto& [source, count] :
+         {std::pair<const char*, int>{"many.pdb", 3000}, {"three.pdb", 3}}) {
+      RunResult r = Larkconv({"-pdb", c.range, "b", source, "out.csv"});
+      if (c.needed) {
+        EXPECT_EQ(r.out, "ZelError: source pdb does not have first requested record (only " +
+                             std::to_string(count) + " records)\n\n");
+        continue;
+      }
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(LineCount(dir / "out.csv"), static_cast<size_t>(count - c.skipped)) << source;
+    }
+  }
+
+  // A fault in the last row is reported with its own number.
+  WriteFileText(dir / "bad.csv", big + "\xFF\n");
+  WriteFileText(dir / "open.csv", big + "\"row\nand on\n");
+  for (const char* range : {"-r0-2147483647", "-r0-99999999999", "-r29999-2147483646"}) {
+    SCOPED_TRACE(range);
+    EXPECT_EQ(
+        Larkconv({"-csv", "-c", "Lark", "-e", "cp1252", range, "sz", "bad.csv", "out.pdb"}).out,
+        "ZelError: invalid UTF-8 in source csv row 30000\n");
+    EXPECT_EQ(Larkconv({"-csv", "-c", "Lark", range, "sz", "open.csv", "out.pdb"}).out,
+              "ZelError: unterminated quoted field in source csv row 30000\n");
+  }
+}
+
 // A write that fails part way (here at the file-size limit) leaves the
 // destination as it was and no temporary file behind.
 TEST_F(LarkconvFileLimitTest, FailedPdbWriteLeavesTheDestinationUnchanged) {

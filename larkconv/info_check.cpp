@@ -97,7 +97,8 @@ std::string Difference(const uint8_t* was, size_t wasLength, const uint8_t* got,
   const size_t number = FieldHolding(fields, at);
   const FieldSpan* field = number > 0 ? &fields[number - 1] : nullptr;
   std::string where = Printf("byte %zu", at);
-  if (field) where += Printf(" in field %zu (%s)", number, FieldName(field->kind, field->size).c_str());
+  if (field)
+    where += Printf(" in field %zu (%s)", number, FieldName(field->kind, field->size).c_str());
   std::string what;
   if (at < common) {
     what = where + Printf(" comes back as 0x%02x, not 0x%02x", got[at], was[at]);
@@ -105,8 +106,8 @@ std::string Difference(const uint8_t* was, size_t wasLength, const uint8_t* got,
     what = where + " is missing: the record comes back " + ByteCount(gotLength) + " long, not " +
            std::to_string(wasLength);
   } else {
-    what = "the record comes back " + ByteCount(gotLength) + " long, not " +
-           std::to_string(wasLength);
+    what =
+        "the record comes back " + ByteCount(gotLength) + " long, not " + std::to_string(wasLength);
   }
   const std::string why = field ? WhyChanged(*field, was, got, gotLength, set) : "";
   return why.empty() ? what : what + ": " + why;
@@ -164,8 +165,7 @@ void PrintFieldMap(const PdbRecord& record, const RecordCheck& check, Charset se
     const FieldSpan& f = check.stop;
     out << MapLine(std::to_string(check.fields.size() + 1).c_str(), f.offset, f.length,
                    FieldName(f.kind, f.size), record.bytes + f.offset)
-        << "(needs " << ByteCount(static_cast<uint64_t>(f.size)) << ", " << f.length
-        << " left)\n";
+        << "(needs " << ByteCount(static_cast<uint64_t>(f.size)) << ", " << f.length << " left)\n";
   }
   if (check.leftOver > 0) {
     out << MapLine("-", end, check.leftOver, "left over", record.bytes + end)
@@ -270,9 +270,8 @@ void RecordChecker::Walk(const PdbRecord& record, RecordCheck* check, bool* boun
     if (kind == FieldKind::String && size == 0 && record.bytes[offset + used - 1] != 0) {
       check->noZero = true;
       check->verdict = Verdict::Short;
-      check->detail =
-          Printf("runs out of bytes at field %zu: %s finds no zero byte in the %s left", number,
-                 FieldName(kind, size).c_str(), ByteCount(left).c_str());
+      check->detail = Printf("runs out of bytes at field %zu: %s finds no zero byte in the %s left",
+                             number, FieldName(kind, size).c_str(), ByteCount(left).c_str());
       return;
     }
     offset += used;

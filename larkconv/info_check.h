@@ -45,8 +45,8 @@ struct RecordCheck {
   // Each field's text as its CSV row holds it, quoted; empty when the record
   // has no row (its text did not convert).
   std::vector<std::string> texts;
-  bool cut = false;   // a further field needed more bytes than were left: stop
-  FieldSpan stop;     // that field, holding the bytes left
+  bool cut = false;     // a further field needed more bytes than were left: stop
+  FieldSpan stop;       // that field, holding the bytes left
   bool noZero = false;  // the last field is a zero-terminated string without its zero
   size_t leftOver = 0;  // the bytes after the last field when the format ended before them
 };

@@ -100,9 +100,10 @@ void ScanBlocks(Layout* l, const PdbDatabase& db) {
   const uint64_t gap = firstUsed - l->listEnd;
   const bool filler = gap == 2 && l->file[l->listEnd] == 0 && l->file[l->listEnd + 1] == 0;
   if (filler) return;
-  l->warnings.push_back(Printf("%s at %llu, between the entry list and the data, belong to no "
-                               "record or block",
-                               ByteCount(gap).c_str(), static_cast<unsigned long long>(l->listEnd)));
+  l->warnings.push_back(
+      Printf("%s at %llu, between the entry list and the data, belong to no "
+             "record or block",
+             ByteCount(gap).c_str(), static_cast<unsigned long long>(l->listEnd)));
 }
 
 }  // namespace larkconv::info

@@ -93,32 +93,6 @@ Bytes RoundTrip(const Bytes& record, const std::string& format) {
   return RecordsOf(db).at(0);
 }
 
-// Damages a record the way files in the field are damaged: bytes added or
-// cut at the end, a byte changed (to a zero, a CR or a line feed more
-// often than to anything else), a float's bits made a NaN with a payload,
-// or every byte dropped.
-void DamageRecord(FormatGenerator& generator, Bytes* record) {
-  const size_t size = record->size();
-  const auto at = [&] { return static_cast<size_t>(generator.Pick(static_cast<int>(size))); };
-  switch (generator.Pick(5)) {
-    case 0:
-      for (int n = 1 + generator.Pick(3); n > 0; --n)
-        record->push_back(static_cast<uint8_t>(generator.Pick(256)));
-      return;
-    case 1:
-      record->resize(size - std::min<size_t>(size, static_cast<size_t>(1 + generator.Pick(3))));
-      return;
-    case 2:
-      if (size > 0) (*record)[at()] = "\0\r\n\xff"[generator.Pick(4)];
-      return;
-    case 3:
-      if (size >= 4) EncodeBig32(record->data() + at() / 4 * 4 % (size - 3), 0x7FC00001u);
-      return;
-    default:
-      record->clear();
-  }
-}
-
 TEST(LarkinfoTest, HeaderInWords) {
   TestPdb p = ThreeRecords();
   p.name = "Pay\\roll 1\xe9";
@@ -266,7 +240,8 @@ TEST(LarkinfoTest, FilesShorterThanAHeaderAreNoDatabase) {
     EXPECT_EQ(header.out.substr(header.out.find("file-size")),
               "file-size       " + std::to_string(size) + "\n" + why);
     EXPECT_EQ(WarningsIn(header.out), std::vector<std::string>{});
-    for (const auto& args : {std::vector<std::string>{"-l"}, {"-x", "-f", "b"}, {"-r0-", "-f", "b"}}) {
+    for (const auto& args :
+         {std::vector<std::string>{"-l"}, {"-x", "-f", "b"}, {"-r0-", "-f", "b"}}) {
       Shown parts = Info(cut, args);
       EXPECT_EQ(parts.out, why);
       EXPECT_EQ(parts.status, 1);
@@ -301,8 +276,8 @@ TEST(LarkinfoTest, ListsAndDumpsTheRecordsInRange) {
             "index      offset      length  attr  cat  unique-id  flags\n");
   for (const char* range : {"-r3", "-r3-3", "-r3-7", "-r4", "-r4-"}) {
     Shown beyond = Info(BuildPdb(p), {"-l", "-x", "-f", "b", range});
-    EXPECT_EQ(beyond.out, "larkinfo: the file has no record " + std::string(range).substr(2, 1) +
-                              " (only 3)\n")
+    EXPECT_EQ(beyond.out,
+              "larkinfo: the file has no record " + std::string(range).substr(2, 1) + " (only 3)\n")
         << range;
     EXPECT_EQ(beyond.status, 1);
   }
@@ -347,25 +322,39 @@ TEST(LarkinfoTest, ChecksThatEachRecordComesBack) {
       {"sz", {'a', 0}, "exact   uses its 2 bytes exactly in 1 field"},
       {"s3f", {'a', 0, 0, 0x3F, 0x80, 0, 0}, "exact   uses its 7 bytes exactly in 2 fields"},
       {"f", {0xFF, 0xC0, 0, 1}, "exact   uses its 4 bytes exactly in 1 field"},
-      {"wi", {1, 2}, "exact   uses its 2 bytes exactly in 1 field, ending after field 1 before the "
-                     "format does"},
-      {"(bw)", {1, 2, 3, 4}, "exact   uses its 4 bytes exactly in 3 fields, ending after field 3 "
-                             "before the format does"},
+      {"wi",
+       {1, 2},
+       "exact   uses its 2 bytes exactly in 1 field, ending after field 1 before the "
+       "format does"},
+      {"(bw)",
+       {1, 2, 3, 4},
+       "exact   uses its 4 bytes exactly in 3 fields, ending after field 3 "
+       "before the format does"},
       {"()", {}, "exact   uses its 0 bytes exactly in 0 fields"},
       {"(b)", {}, "changes holds no bytes: its row has no fields and reads back as 1 byte"},
       {"w(b)", {}, "changes holds no bytes: its row has no fields and reads back as 2 bytes"},
       {"sz", {}, "changes holds no bytes: its row has no fields and reads back as 1 byte"},
-      {"s4", {'a', 0, 'x', 0}, "changes byte 2 in field 1 (4-byte string) comes back as 0x00, "
-                               "not 0x78: bytes after the zero of a fixed-length string are not kept"},
-      {"bf", {9, 0x7F, 0xC0, 0, 1}, "changes byte 4 in field 2 (float) comes back as 0x00, not "
-                                    "0x01: float bits 0x7FC00001 read back as 0x7FC00000"},
+      {"s4",
+       {'a', 0, 'x', 0},
+       "changes byte 2 in field 1 (4-byte string) comes back as 0x00, "
+       "not 0x78: bytes after the zero of a fixed-length string are not kept"},
+      {"bf",
+       {9, 0x7F, 0xC0, 0, 1},
+       "changes byte 4 in field 2 (float) comes back as 0x00, not "
+       "0x01: float bits 0x7FC00001 read back as 0x7FC00000"},
       {"sz", {'a', '\r', '\n', 'b', 0}, crLf},
       {"w", {1, 2, 3}, "over    leaves 1 byte over after 1 field"},
       {"()", {5}, "over    leaves 1 byte over after 0 fields"},
-      {"wi", {1, 2, 3}, "short   runs out of bytes at field 2: 4-byte integer needs 4 bytes, 1 left"},
-      {"csz", {'c', 'a', 'b'}, "short   runs out of bytes at field 2: zero-terminated string "
-                               "finds no zero byte in the 2 bytes left"},
-      {"s3f", {'a', 0, 0, 0x3F}, "short   runs out of bytes at field 2: float needs 4 bytes, 1 left"},
+      {"wi",
+       {1, 2, 3},
+       "short   runs out of bytes at field 2: 4-byte integer needs 4 bytes, 1 left"},
+      {"csz",
+       {'c', 'a', 'b'},
+       "short   runs out of bytes at field 2: zero-terminated string "
+       "finds no zero byte in the 2 bytes left"},
+      {"s3f",
+       {'a', 0, 0, 0x3F},
+       "short   runs out of bytes at field 2: float needs 4 bytes, 1 left"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.format);
@@ -377,7 +366,8 @@ TEST(LarkinfoTest, ChecksThatEachRecordComesBack) {
                                : verdict == "changes" ? "0 exact, 1 changes, 0 over, 0 short\n"
                                : verdict == "over"    ? "0 exact, 0 changes, 1 over, 0 short\n"
                                                       : "0 exact, 0 changes, 0 over, 1 short\n";
-    EXPECT_EQ(shown.out, "index  result  detail\n    0  " + c.line + "\nchecked 1 record: " + counts);
+    EXPECT_EQ(shown.out,
+              "index  result  detail\n    0  " + c.line + "\nchecked 1 record: " + counts);
     EXPECT_EQ(shown.status, verdict == "exact" ? 0 : 2);
   }
 }
@@ -468,7 +458,7 @@ TEST(LarkinfoTest, ExactIsSaidExactlyWhenTheRecordComesBack) {
     GenFormat format = generator.Format();
     Bytes record = generator.Record(format);
     const bool damage = i % 2 == 1;
-    if (damage) DamageRecord(generator, &record);
+    if (damage) generator.Damage(&record);
     SCOPED_TRACE(format.text + " on " + HexOf(record));
     TestPdb p;
     p.records = {{record}};

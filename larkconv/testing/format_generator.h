@@ -3,6 +3,8 @@
 // Test support: random format strings with records that fit them, for the
 // round-trip property (record -> CSV row -> record gives the same bytes).
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -72,6 +74,34 @@ class FormatGenerator {
     for (size_t i = 0; i < fields; ++i)
       AddValue(*format.FieldAt(i), record);
     return record;
+  }
+
+  // Damages a record the way records in the field are damaged: bytes added
+  // or cut at the end, a byte changed (to a zero, a CR, a line feed or FF),
+  // four bytes made the bits of a NaN with a payload, or every byte dropped.
+  void Damage(Bytes* record) {
+    const size_t size = record->size();
+    const auto at = [&] { return static_cast<size_t>(Pick(static_cast<int>(size))); };
+    switch (Pick(5)) {
+      case 0:
+        for (int n = 1 + Pick(3); n > 0; --n)
+          record->push_back(static_cast<uint8_t>(rng()));
+        return;
+      case 1:
+        record->resize(size - std::min<size_t>(size, static_cast<size_t>(1 + Pick(3))));
+        return;
+      case 2:
+        if (size > 0) (*record)[at()] = static_cast<uint8_t>("\0\r\n\xff"[Pick(4)]);
+        return;
+      case 3:
+        if (size >= 4) {
+          const uint8_t nan[] = {0x7F, 0xC0, 0x00, 0x01};
+          std::copy(nan, nan + 4, record->begin() + static_cast<std::ptrdiff_t>(at() % (size - 3)));
+        }
+        return;
+      default:
+        record->clear();
+    }
   }
 
  private:
