@@ -33,6 +33,10 @@ extern const char* const kNullDevice;
 /// error is collected too. Given to Run and Start by the tests.
 struct Options {
   int64_t fileSize = kNoLimit;  // bytes a file may grow to; writes past it fail
+  // A write past fileSize ends the child with SIGXFSZ, leaving no core file,
+  // at the very write that crosses the limit: a kill at a point the test
+  // chose, however fast the child writes.
+  bool fileSizeKills = false;
   // Address space in bytes. AddressSanitizer reserves far more than any such
   // limit allows, so there the same bound is put on each allocation instead,
   // and an allocation beyond it aborts.

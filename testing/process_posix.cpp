@@ -1,6 +1,7 @@
 // Running a program on POSIX: fork, pipes for its output, and the limits
 // through setrlimit (SIGXFSZ ignored, so that a write past the file-size limit
-// fails instead of killing the program) and Linux capabilities.
+// fails instead of killing the program, unless the test asks for the kill)
+// and Linux capabilities.
 
 #include <linux/capability.h>
 #include <poll.h>
@@ -42,7 +43,8 @@ bool SetLimit(int resource, int64_t bytes) {
 // In the child: applies the options' limits; false when one cannot be had.
 bool ApplyLimits(const Options& o) {
   if (o.fileSize != kNoLimit) {
-    signal(SIGXFSZ, SIG_IGN);
+    signal(SIGXFSZ, o.fileSizeKills ? SIG_DFL : SIG_IGN);
+    if (o.fileSizeKills && !SetLimit(RLIMIT_CORE, 0)) return false;
     if (!SetLimit(RLIMIT_FSIZE, o.fileSize)) return false;
   }
   if (o.addressSpace != kNoLimit) {
