@@ -86,6 +86,10 @@ def info_seeds():
     save("pdb_info", "descending", b"b\n" + bytes(bad))
     save("pdb_info", "short-header", header(0)[:40])
     save("pdb_info", "bad-format", b"b(q)\n" + record_pdb([b"ab"]))
+    save("pdb_info", "changes", b"bs4f\n" + record_pdb(
+        [b"", b"\1a\0x\0\x7f\xc0\0\1", b"\2a\r\nb\x3f\x80\0\0", b"\3", b"\4abcdef"]))
+    save("pdb_info", "cp932", b"~szc\n" + record_pdb(
+        [b"", b"\x82\xa0\0a", b"\xfa\x5c\0\x81", b"a\x81\0b", b"\xb1\0\xe9"]))
 
 
 def csv_seeds():

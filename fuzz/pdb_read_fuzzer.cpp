@@ -75,7 +75,7 @@ void CheckSameImage(const PdbDatabase& a, const PdbDatabase& b) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PdbDatabase db;
   try {
-    db.ReadMemory(data, size);
+    if (!db.ReadMemory(data, size)) return 0;  // shorter than a header: no database
   } catch (const PdbCorruptError&) {
     return 0;  // the file's counts or offsets do not fit it
   }

@@ -17,48 +17,47 @@ size_t LengthOf(const PdbRecord& record) {
   return record.length > 0 && record.bytes ? static_cast<size_t>(record.length) : 0;
 }
 
-// The fields of a row as CsvFile builds it: each quoted, with its quotes
-// doubled, separated by commas, the row ended by its "\n". Each comes with
-// its quotes, as the CSV holds it.
-std::vector<std::string> QuotedFields(const std::string& row) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  while (start < row.size() && row[start] == '"') {
-    size_t close = start + 1;
+/// Takes the fields of a row as CsvFile builds it one by one: each quoted,
+/// with its quotes doubled, separated by commas, the row ended by its "\n".
+/// Made by the field map for each record's row.
+class QuotedFields {
+ public:
+  explicit QuotedFields(const std::string& row) : row(row) {}
+
+  // The next field with its quotes, as the CSV holds it; false when the row
+  // has no more.
+  bool Next(std::string* field) {
+    if (at >= row.size() || row[at] != '"') return false;
+    size_t close = at + 1;
     for (;; close += 2) {
       close = row.find('"', close);
-      if (close == std::string::npos) return fields;
+      if (close == std::string::npos) return false;
       if (close + 1 >= row.size() || row[close + 1] != '"') break;
     }
-    fields.push_back(row.substr(start, close + 1 - start));
-    start = close + 1;
-    if (start >= row.size() || row[start] != ',') break;
-    ++start;
+    field->assign(row, at, close + 1 - at);
+    at = close + 1 < row.size() && row[close + 1] == ',' ? close + 2 : row.size();
+    return true;
   }
-  return fields;
-}
 
-// The row as a file written in text mode holds it.
-std::string AsWritten(const std::string& row) {
+ private:
+  const std::string& row;
+  size_t at = 0;
+};
+
+// The row as a file written in text mode holds it: row itself, or the copy
+// made in *written where lines end otherwise.
+const std::string& AsWritten(const std::string& row, std::string* written) {
   const char* const lineEnd = filesys::TextLineEnd();
   if (std::strcmp(lineEnd, "\n") == 0) return row;
-  std::string written;
+  written->clear();
   for (char c : row) {
     if (c == '\n') {
-      written += lineEnd;
+      *written += lineEnd;
     } else {
-      written += c;
+      *written += c;
     }
   }
-  return written;
-}
-
-// The field holding byte at, as a number from 1, or 0 when none does.
-size_t FieldHolding(const std::vector<FieldSpan>& fields, size_t at) {
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (at >= fields[i].offset && at - fields[i].offset < fields[i].length) return i + 1;
-  }
-  return 0;
+  return *written;
 }
 
 // Why a field whose bytes were was comes back as got, when that is known.
@@ -82,35 +81,6 @@ std::string WhyChanged(const FieldSpan& field, const uint8_t* was, const uint8_t
   if (field.kind != FieldKind::Integer && set != Charset::None)
     return Printf("its %s text reads back as other bytes", CharsetName(set));
   return "";
-}
-
-// Names the first byte where got differs from the record's bytes was, the
-// field it lies in and, where known, why.
-std::string Difference(const uint8_t* was, size_t wasLength, const uint8_t* got, size_t gotLength,
-                       const std::vector<FieldSpan>& fields, Charset set) {
-  if (wasLength == 0)
-    return "holds no bytes: its row has no fields and reads back as " + ByteCount(gotLength);
-  const size_t common = std::min(wasLength, gotLength);
-  size_t at = 0;
-  while (at < common && was[at] == got[at])
-    ++at;
-  const size_t number = FieldHolding(fields, at);
-  const FieldSpan* field = number > 0 ? &fields[number - 1] : nullptr;
-  std::string where = Printf("byte %zu", at);
-  if (field)
-    where += Printf(" in field %zu (%s)", number, FieldName(field->kind, field->size).c_str());
-  std::string what;
-  if (at < common) {
-    what = where + Printf(" comes back as 0x%02x, not 0x%02x", got[at], was[at]);
-  } else if (at == gotLength) {
-    what = where + " is missing: the record comes back " + ByteCount(gotLength) + " long, not " +
-           std::to_string(wasLength);
-  } else {
-    what =
-        "the record comes back " + ByteCount(gotLength) + " long, not " + std::to_string(wasLength);
-  }
-  const std::string why = field ? WhyChanged(*field, was, got, gotLength, set) : "";
-  return why.empty() ? what : what + ": " + why;
 }
 
 // A field's quoted CSV text on one line: line feeds, carriage returns, tabs
@@ -144,31 +114,31 @@ std::string MapLine(const char* number, size_t offset, size_t length, const std:
                 HexBytes(bytes, length).c_str());
 }
 
-// Under a record's dump: one line per field, where the format stops
-// fitting a line that says why, then the verdict.
-void PrintFieldMap(const PdbRecord& record, const RecordCheck& check, Charset set,
+// Under a record's dump: one line per field with its text in the record's
+// row, where the format stops fitting a line that says why, then the verdict.
+void PrintFieldMap(const PdbRecord& record, const RecordCheck& check, const RecordChecker& checker,
                    std::ostream& out) {
   out << Printf("  %5s  %8s  %8s  %-22s  %-50s  %s\n", "field", "offset", "length", "kind", "bytes",
                 "csv");
-  size_t end = 0;
-  for (size_t i = 0; i < check.fields.size(); ++i) {
-    const FieldSpan& f = check.fields[i];
-    out << MapLine(std::to_string(i + 1).c_str(), f.offset, f.length, FieldName(f.kind, f.size),
+  QuotedFields texts(checker.Row());
+  std::string text;
+  size_t number = 0;
+  checker.VisitFields(record, [&](const FieldSpan& f) {
+    ++number;
+    out << MapLine(std::to_string(number).c_str(), f.offset, f.length, FieldName(f.kind, f.size),
                    record.bytes + f.offset)
-        << (i < check.texts.size() ? OneLine(check.texts[i], set) : std::string("-"));
-    if (check.noZero && i + 1 == check.fields.size())
-      out << "  (no zero byte before the record ends)";
+        << (check.rowMade && texts.Next(&text) ? OneLine(text, checker.TextCharset()) : "-");
+    if (check.noZero && number == check.fields) out << "  (no zero byte before the record ends)";
     out << '\n';
-    end = f.offset + f.length;
-  }
+  });
   if (check.cut) {
     const FieldSpan& f = check.stop;
-    out << MapLine(std::to_string(check.fields.size() + 1).c_str(), f.offset, f.length,
+    out << MapLine(std::to_string(check.fields + 1).c_str(), f.offset, f.length,
                    FieldName(f.kind, f.size), record.bytes + f.offset)
         << "(needs " << ByteCount(static_cast<uint64_t>(f.size)) << ", " << f.length << " left)\n";
   }
   if (check.leftOver > 0) {
-    out << MapLine("-", end, check.leftOver, "left over", record.bytes + end)
+    out << MapLine("-", check.end, check.leftOver, "left over", record.bytes + check.end)
         << "(after the end of the format)\n";
   }
   out << Printf("  %-7s ", VerdictName(check.verdict)) << check.detail << '\n';
@@ -204,11 +174,11 @@ RecordChecker::RecordChecker(const std::string& format, Charset text)
 RecordCheck RecordChecker::Check(const PdbRecord& record, int32_t index) {
   RecordCheck check;
   // The row first: a fault in the format string is met where -pdb meets it.
-  const bool made = MakeRow(record, index, &check);
+  check.rowMade = MakeRow(record, index, &check);
   bool boundary = false;
   const std::string textFault = check.detail;
-  Walk(record, &check, &boundary);
-  if (!made) {
+  Walk(record, &check, &boundary, nullptr);
+  if (!check.rowMade) {
     check.verdict = Verdict::Changes;
     check.detail = textFault;
   } else if (check.verdict == Verdict::Exact) {
@@ -217,11 +187,19 @@ RecordCheck RecordChecker::Check(const PdbRecord& record, int32_t index) {
   return check;
 }
 
-// Converts the record to its row, as -pdb does, into line, and its fields'
-// texts into check. False, with larkconv's message in the detail, when the
-// record's text is none in the character set.
+void RecordChecker::VisitFields(const PdbRecord& record,
+                                const std::function<void(const FieldSpan&)>& visit) const {
+  RecordCheck check;
+  bool boundary = false;
+  Walk(record, &check, &boundary, visit);
+}
+
+// Converts the record to its row, as -pdb does, into line. False, with
+// larkconv's message in the detail, when the record's text is none in the
+// character set.
 bool RecordChecker::MakeRow(const PdbRecord& record, int32_t index, RecordCheck* check) {
   line.clear();
+  row.Abandon();
   try {
     RecordToRow(record, row, forward);
   } catch (const TextFault& fault) {
@@ -233,15 +211,16 @@ bool RecordChecker::MakeRow(const PdbRecord& record, int32_t index, RecordCheck*
   const char* const ended = row.EndedLines(&length);
   line.assign(ended, length);
   row.Abandon();
-  check->texts = QuotedFields(line);
   return true;
 }
 
 // Lays the format's fields over the record's bytes as RecordToRow reads
-// them, into check's fields, and gives the verdict Over or Short with its
-// detail where they do not fit. *boundary tells that the bytes ended where
-// a field would begin, before the format ended or came round to its group.
-void RecordChecker::Walk(const PdbRecord& record, RecordCheck* check, bool* boundary) const {
+// them, handing each that fits to visit (when given), and gives the verdict
+// Over or Short with its detail where they do not fit. *boundary tells that
+// the bytes ended where a field would begin, before the format ended or came
+// round to its group.
+void RecordChecker::Walk(const PdbRecord& record, RecordCheck* check, bool* boundary,
+                         const std::function<void(const FieldSpan&)>& visit) const {
   RecordFormat fields(format);
   const size_t length = LengthOf(record);
   size_t offset = 0;
@@ -252,7 +231,7 @@ void RecordChecker::Walk(const PdbRecord& record, RecordCheck* check, bool* boun
     if (!fields.NextField(&kind, &size)) break;
     const size_t left = length - offset;
     const size_t used = FieldBytes(kind, size, record.bytes + offset, left);
-    const size_t number = check->fields.size() + 1;
+    const size_t number = check->fields + 1;
     if (used == 0 && left == 0) {
       *boundary = !wholeRounds;
       break;
@@ -266,7 +245,9 @@ void RecordChecker::Walk(const PdbRecord& record, RecordCheck* check, bool* boun
                              std::to_string(left).c_str());
       return;
     }
-    check->fields.push_back({kind, size, offset, used});
+    check->fields = number;
+    check->end = offset + used;
+    if (visit) visit({kind, size, offset, used});
     if (kind == FieldKind::String && size == 0 && record.bytes[offset + used - 1] != 0) {
       check->noZero = true;
       check->verdict = Verdict::Short;
@@ -279,8 +260,8 @@ void RecordChecker::Walk(const PdbRecord& record, RecordCheck* check, bool* boun
   if (offset < length) {
     check->leftOver = length - offset;
     check->verdict = Verdict::Over;
-    check->detail = "leaves " + ByteCount(check->leftOver) + " over after " +
-                    Counted(check->fields.size(), "field");
+    check->detail =
+        "leaves " + ByteCount(check->leftOver) + " over after " + Counted(check->fields, "field");
   }
 }
 
@@ -288,7 +269,8 @@ void RecordChecker::Walk(const PdbRecord& record, RecordCheck* check, bool* boun
 // with the record's bytes.
 void RecordChecker::ReadBack(const PdbRecord& record, int32_t index, bool boundary,
                              RecordCheck* check) {
-  ConvertLines(AsWritten(line), true, back, reader, &converted);
+  std::string written;
+  ConvertLines(AsWritten(line, &written), true, back, reader, &converted);
   check->verdict = Verdict::Changes;
   if (converted.fault) {
     try {
@@ -307,15 +289,55 @@ void RecordChecker::ReadBack(const PdbRecord& record, int32_t index, bool bounda
   }
   const PdbRecord& got = *converted.records.RecordAt(0);
   const size_t length = LengthOf(record);
-  const size_t gotLength = LengthOf(got);
-  if (gotLength != length || (length > 0 && std::memcmp(got.bytes, record.bytes, length) != 0)) {
-    check->detail = Difference(record.bytes, length, got.bytes, gotLength, check->fields, text);
+  if (LengthOf(got) != length ||
+      (length > 0 && std::memcmp(got.bytes, record.bytes, length) != 0)) {
+    check->detail = Difference(record, got);
     return;
   }
   check->verdict = Verdict::Exact;
-  const size_t fields = check->fields.size();
-  check->detail = "uses its " + ByteCount(length) + " exactly in " + Counted(fields, "field");
-  if (boundary) check->detail += Printf(", ending after field %zu before the format does", fields);
+  check->detail =
+      "uses its " + ByteCount(length) + " exactly in " + Counted(check->fields, "field");
+  if (boundary) {
+    check->detail += Printf(", ending after field %zu before the format does", check->fields);
+  }
+}
+
+// Names the first byte where got differs from record, the field it lies in
+// and, where known, why.
+std::string RecordChecker::Difference(const PdbRecord& record, const PdbRecord& got) const {
+  const size_t wasLength = LengthOf(record);
+  const size_t gotLength = LengthOf(got);
+  if (wasLength == 0)
+    return "holds no bytes: its row has no fields and reads back as " + ByteCount(gotLength);
+  const uint8_t* const was = record.bytes;
+  const size_t common = std::min(wasLength, gotLength);
+  size_t at = 0;
+  while (at < common && was[at] == got.bytes[at])
+    ++at;
+  size_t number = 0;
+  size_t counted = 0;
+  FieldSpan field;
+  VisitFields(record, [&](const FieldSpan& f) {
+    ++counted;
+    if (number == 0 && at >= f.offset && at - f.offset < f.length) {
+      number = counted;
+      field = f;
+    }
+  });
+  std::string what = Printf("byte %zu", at);
+  if (number > 0)
+    what += Printf(" in field %zu (%s)", number, FieldName(field.kind, field.size).c_str());
+  if (at < common) {
+    what += Printf(" comes back as 0x%02x, not 0x%02x", got.bytes[at], was[at]);
+  } else if (at == gotLength) {
+    what += " is missing: the record comes back " + ByteCount(gotLength) + " long, not " +
+            std::to_string(wasLength);
+  } else {
+    what =
+        "the record comes back " + ByteCount(gotLength) + " long, not " + std::to_string(wasLength);
+  }
+  const std::string why = number > 0 ? WhyChanged(field, was, got.bytes, gotLength, text) : "";
+  return why.empty() ? what : what + ": " + why;
 }
 
 int PrintCheck(const PdbDatabase& db, Range range, RecordChecker& checker, std::ostream& out) {
@@ -338,7 +360,7 @@ int PrintDumpWithMap(const Layout& layout, const PdbDatabase& db, Range range,
     const PdbRecord& record = *db.RecordAt(static_cast<uint32_t>(i));
     const RecordCheck check = checker.Check(record, i);
     counts.Add(check.verdict);
-    PrintFieldMap(record, check, checker.TextCharset(), out);
+    PrintFieldMap(record, check, checker, out);
   }
   return PrintCounts(counts, range, out);
 }

@@ -6,9 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "charset.h"
 #include "convert.h"
@@ -36,19 +36,19 @@ struct FieldSpan {
   size_t length = 0;  // the bytes it takes; for a field that does not fit, the bytes left
 };
 
-/// How one record fares through the format, with the fields it was laid out
-/// in and their text in its CSV row. Made by RecordChecker::Check.
+/// How one record fares through the format, and where the fields that fit
+/// leave off. Made by RecordChecker::Check; it holds nothing per field, so
+/// that a record of millions of fields costs no more than its row.
 struct RecordCheck {
   Verdict verdict = Verdict::Exact;
   std::string detail;
-  std::vector<FieldSpan> fields;  // the fields that fit, in the order the format reads them
-  // Each field's text as its CSV row holds it, quoted; empty when the record
-  // has no row (its text did not convert).
-  std::vector<std::string> texts;
-  bool cut = false;     // a further field needed more bytes than were left: stop
-  FieldSpan stop;       // that field, holding the bytes left
-  bool noZero = false;  // the last field is a zero-terminated string without its zero
-  size_t leftOver = 0;  // the bytes after the last field when the format ended before them
+  size_t fields = 0;     // the fields that fit
+  size_t end = 0;        // where the last of them ends
+  bool rowMade = false;  // the record has a CSV row: its text converted
+  bool cut = false;      // a further field needed more bytes than were left: stop
+  FieldSpan stop;        // that field, holding the bytes left
+  bool noZero = false;   // the last field is a zero-terminated string without its zero
+  size_t leftOver = 0;   // the bytes after the last field when the format ended before them
 };
 
 /// Checks records against one format string, with their text in one
@@ -64,12 +64,21 @@ class RecordChecker {
   // in the format string for this record.
   RecordCheck Check(const PdbRecord& record, int32_t index);
 
+  // Calls visit with each field of record that fits, in the order the
+  // format reads them, as Check lays them out.
+  void VisitFields(const PdbRecord& record,
+                   const std::function<void(const FieldSpan&)>& visit) const;
+
+  // The CSV row of the record checked last, as -pdb builds it.
+  const std::string& Row() const { return line; }
   Charset TextCharset() const { return text; }
 
  private:
   bool MakeRow(const PdbRecord& record, int32_t index, RecordCheck* check);
-  void Walk(const PdbRecord& record, RecordCheck* check, bool* boundary) const;
+  void Walk(const PdbRecord& record, RecordCheck* check, bool* boundary,
+            const std::function<void(const FieldSpan&)>& visit) const;
   void ReadBack(const PdbRecord& record, int32_t index, bool boundary, RecordCheck* check);
+  std::string Difference(const PdbRecord& record, const PdbRecord& got) const;
 
   std::string format;
   Charset text;
