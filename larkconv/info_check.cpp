@@ -240,9 +240,10 @@ void RecordChecker::Walk(const PdbRecord& record, RecordCheck* check, bool* boun
       check->cut = true;
       check->stop = {kind, size, offset, left};
       check->verdict = Verdict::Short;
-      check->detail = Printf("runs out of bytes at field %zu: %s needs %s, %s left", number,
-                             FieldName(kind, size).c_str(), ByteCount(size).c_str(),
-                             std::to_string(left).c_str());
+      check->detail =
+          Printf("runs out of bytes at field %zu: %s needs %s, %s left", number,
+                 FieldName(kind, size).c_str(), ByteCount(static_cast<uint64_t>(size)).c_str(),
+                 std::to_string(left).c_str());
       return;
     }
     check->fields = number;

@@ -372,6 +372,35 @@ TEST(LarkinfoTest, ChecksThatEachRecordComesBack) {
   }
 }
 
+// A fault in the format string stops the check where larkconv meets it:
+// converting a record, or reading a row back.
+TEST(LarkinfoTest, FormatFaultsStopTheCheckWhereLarkconvMeetsThem) {
+  TestPdb p;
+  p.records = {{{}}, {{1}}, {{2}}};
+  Shown fault = Info(BuildPdb(p), {"-f", "bq"});
+  EXPECT_EQ(fault.out,
+            "index  result  detail\n"
+            "    0  changes its row reads back with ZelError: invalid format string\n"
+            "ZelError: invalid format string\n");
+  EXPECT_EQ(fault.status, 1);
+  EXPECT_EQ(Info(BuildPdb(p), {"-f", ""}).out, "ZelError: missing format specifier\n");
+  Shown dumped = Info(BuildPdb(p), {"-x", "-f", "b(", "-r1"});
+  EXPECT_EQ(dumped.out,
+            "record 1  offset 102  length 1\n"
+            "  00000000  01                                                |.|\n"
+            "ZelError: invalid format string\n");
+  EXPECT_EQ(dumped.status, 1);
+  EXPECT_EQ(Info(BuildPdb(p), {"-f", "b", "-r1-2"}).out,
+            "index  result  detail\n"
+            "    1  exact   uses its 1 byte exactly in 1 field\n"
+            "    2  exact   uses its 1 byte exactly in 1 field\n"
+            "checked 2 records: 2 exact, 0 changes, 0 over, 0 short\n");
+  Shown resources = Info(BuildResourcePdb(TestPdb(), {{"code", 1, {1}}}), {"-f", "b"});
+  EXPECT_EQ(resources.status, 1);
+  EXPECT_EQ(resources.out,
+            "larkinfo: a resource database holds no records to check; larkconv refuses it\n");
+}
+
 // With -e the text is checked as larkconv -e converts it: a record that is
 // no text in the set has larkconv's message, and a code that reads back as
 // another code changes.
@@ -456,7 +485,8 @@ TEST(LarkinfoTest, ExactIsSaidExactlyWhenTheRecordComesBack) {
   int damaged = 0;
   for (int i = 0; i < 600; ++i) {
     GenFormat format = generator.Format();
-    Bytes record = generator.Record(format);
+    size_t fields = 0;
+    Bytes record = generator.Record(format, &fields);
     const bool damage = i % 2 == 1;
     if (damage) generator.Damage(&record);
     SCOPED_TRACE(format.text + " on " + HexOf(record));
@@ -467,6 +497,9 @@ TEST(LarkinfoTest, ExactIsSaidExactlyWhenTheRecordComesBack) {
     EXPECT_EQ(shown.status, comesBack ? 0 : 2) << shown.out;
     if (!damage) {
       EXPECT_TRUE(comesBack);
+      EXPECT_NE(shown.out.find(" exactly in " + std::to_string(fields) + " field"),
+                std::string::npos)
+          << shown.out;
     }
     exact += shown.status == 0;
     damaged += damage && shown.status == 2;
@@ -491,6 +524,10 @@ TEST(LarkinfoTest, CommandLine) {
       {{"db.pdb", "-f"}, "larkinfo: -f requires a format string\n"},
       {{"-r", "db.pdb"}, "larkinfo: -r requires arguments\n"},
       {{"-r5-3", "db.pdb"}, "larkinfo: last row must be greater than first row\n"},
+      {{"-e", "Cp1252", "-f", "b", "db.pdb"}, ""},
+      {{"db.pdb", "-e"}, "larkinfo: -e requires a character set\n"},
+      {{"-e", "latin1", "db.pdb"},
+       "larkinfo: unknown character set \"latin1\" (use cp1252 or cp932)\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
