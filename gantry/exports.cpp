@@ -1,7 +1,8 @@
-// The seven exported operations. Each call makes its own connection to the
-// emulator, at most two trap calls on it, and closes it again. Nothing is
-// printed and nothing is thrown out of the library: every failure, an
-// exception from below included, ends in the call's failure result.
+// The seven exported operations. Each call takes its turn among the process's
+// calls, makes its own connection to the emulator, at most two trap calls on
+// it, and closes it again. Nothing is printed and nothing is thrown out of the
+// library: every failure, an exception from below included, ends in the
+// call's failure result.
 
 #include "gantry.h"
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 
 #include "link.h"
+#include "turns.h"
 
 namespace gantry {
 
@@ -25,17 +27,31 @@ constexpr uint16_t kSelectorImportFile = 0x0500;
 constexpr uint16_t kLaunchChar = 0x0108;
 constexpr uint16_t kCommandKeyMask = 0x0008;
 
-/// The connection of one exported call: connects on construction and closes
-/// on destruction, also when an exception leaves the call. Owned by that call.
+/// The connection of one exported call: waits for the call's turn and
+/// connects on construction, both within the one connect bound counted from
+/// the start of the call; closes and gives the turn back on destruction, also
+/// when an exception leaves the call. Owned by that call.
 class CallLink {
  public:
-  CallLink() : connected(link.Connect()) {}
-  ~CallLink() { link.Close(); }
+  CallLink()
+      : startTick(netsock::TickMs()),
+        turn(ProcessCallTurns().Take(EmulatorLink::kConnectTimeoutMs)),
+        connected(turn && link.Connect(startTick)) {}
+  ~CallLink() {
+    link.Close();
+    if (turn) ProcessCallTurns().Give();
+  }
   CallLink(const CallLink&) = delete;
   CallLink& operator=(const CallLink&) = delete;
 
   EmulatorLink link;
-  bool connected;
+
+ private:
+  const uint32_t startTick;
+  const bool turn;
+
+ public:
+  const bool connected;
 };
 
 /// The lookup of a database by name, made before the connection so that a
@@ -164,7 +180,10 @@ void LaunchApp(char* name) {
 void EmulatorReset() {
   GuardedVoid([] {
     CallLink call;
-    if (call.connected) call.link.CallTrap(kTrapSysReset, 0, nullptr, nullptr);
+    // A reset that went may have reset the device, and with it the connection.
+    if (call.connected) {
+      call.link.CallTrap(kTrapSysReset, 0, nullptr, nullptr, EmulatorLink::Resend::Never);
+    }
   });
 }
 

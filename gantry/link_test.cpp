@@ -455,7 +455,9 @@ TEST(SubstituteTest, FlagsBadChecksumsAndStillAnswersInTheSameFraming) {
   packet.back() ^= 1;
   netsock::Socket s = netsock::OpenTcp();
   ASSERT_TRUE(netsock::ConnectLoopback(s, kSecondaryPort, 2000));
-  ASSERT_EQ(netsock::SendBytes(s, packet.data(), packet.size()), static_cast<long>(packet.size()));
+  size_t sent = 0;
+  ASSERT_EQ(netsock::SendBytes(s, packet.data(), packet.size(), &sent), netsock::SendStatus::Sent);
+  ASSERT_EQ(sent, packet.size());
   Bytes reply(10 + 14 + 2);
   size_t have = 0, got = 0;
   while (have < reply.size() && netsock::WaitReadable(s, 2000) &&
@@ -492,7 +494,8 @@ TEST(SubstituteTest, LikeTheEmulatorItClosesOnABodyOver272BytesWithoutAReply) {
     Bytes packet = FramePacket(14, 14, 0, 1, body.data(), body.size());
     netsock::Socket s = netsock::OpenTcp();
     EXPECT_TRUE(netsock::ConnectLoopback(s, kSecondaryPort, 2000));
-    netsock::SendBytes(s, packet.data(), packet.size());
+    size_t sent = 0;
+    netsock::SendBytes(s, packet.data(), packet.size(), &sent);
     uint8_t byte = 0;
     size_t got = 0;
     auto status = netsock::WaitReadable(s, 3000) ? netsock::RecvBytes(s, &byte, 1, &got)

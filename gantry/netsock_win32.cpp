@@ -74,10 +74,17 @@ bool SetNonBlocking(Socket s) {
   return ioctlsocket(Handle(s), FIONBIO, &on) == 0;
 }
 
-long SendBytes(Socket s, const uint8_t* data, size_t n) {
+SendStatus SendBytes(Socket s, const uint8_t* data, size_t n, size_t* sent) {
   int length = n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n);
-  int sent = send(Handle(s), reinterpret_cast<const char*>(data), length, 0);
-  return sent == SOCKET_ERROR ? -1 : static_cast<long>(sent);
+  int result = send(Handle(s), reinterpret_cast<const char*>(data), length, 0);
+  if (result > 0) {
+    *sent = static_cast<size_t>(result);
+    return SendStatus::Sent;
+  }
+  const int error = result == 0 ? WSAEWOULDBLOCK : WSAGetLastError();
+  if (error == WSAEWOULDBLOCK) return SendStatus::WouldBlock;
+  return (error == WSAECONNRESET || error == WSAECONNABORTED) ? SendStatus::Reset
+                                                              : SendStatus::Error;
 }
 
 RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got) {
@@ -88,7 +95,9 @@ RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got) {
     return RecvStatus::Data;
   }
   if (received == 0) return RecvStatus::Closed;
-  return WSAGetLastError() == WSAEWOULDBLOCK ? RecvStatus::WouldBlock : RecvStatus::Error;
+  const int error = WSAGetLastError();
+  if (error == WSAEWOULDBLOCK) return RecvStatus::WouldBlock;
+  return error == WSAECONNRESET ? RecvStatus::Reset : RecvStatus::Error;
 }
 
 bool WaitReadable(Socket s, int timeoutMs) {

@@ -589,10 +589,12 @@ bool EmulatorSubstitute::SendSplit(Connection* connection, const Bytes& reply, s
 
 bool EmulatorSubstitute::SendAll(Connection* connection, const uint8_t* data, size_t n) {
   while (n > 0) {
-    long sent = netsock::SendBytes(connection->sock, data, n);
-    if (sent <= 0) return false;
+    size_t sent = 0;
+    if (netsock::SendBytes(connection->sock, data, n, &sent) != netsock::SendStatus::Sent) {
+      return false;
+    }
     data += sent;
-    n -= static_cast<size_t>(sent);
+    n -= sent;
   }
   return true;
 }
