@@ -66,7 +66,7 @@ bool EmulatorLink::CallTrap(uint16_t trap, int count, TrapParam* params, uint32_
   for (int attempt = 1;; ++attempt) {
     const Exchanged outcome = Exchange(body, &reply);
     if (outcome == Exchanged::Replied) break;
-    if (outcome == Exchanged::Failed || resend == Resend::Never || !Reconnect(attempt)) {
+    if (outcome == Exchanged::Failed || resend == Resend::Never || !Reconnect(attempt > 1)) {
       return false;
     }
   }
@@ -78,8 +78,8 @@ EmulatorLink::Exchanged EmulatorLink::Exchange(const std::vector<uint8_t>& body,
   const uint8_t socketId = primaryPort ? kPrimarySocketId : kSecondarySocketId;
   const uint32_t startTick = netsock::TickMs();
   // A connection found ended before the request went can't have read it.
-  const bool ended = !DiscardPending() ||
-                     !SendPacket(socketId, socketId, kSystemPacket, body.data(), body.size());
+  const bool ended =
+      !DiscardPending() || !SendPacket(socketId, socketId, kSystemPacket, body.data(), body.size());
   const netsock::RecvStatus status =
       ended ? netsock::RecvStatus::Reset : ReceivePacket(startTick, reply);
   if (status == netsock::RecvStatus::Data) return Exchanged::Replied;
@@ -87,13 +87,15 @@ EmulatorLink::Exchanged EmulatorLink::Exchange(const std::vector<uint8_t>& body,
                                                                 : Exchanged::Failed;
 }
 
-bool EmulatorLink::Reconnect(int attempt) {
-  Close();
-  if (attempt > 1) {
-    if (netsock::TickMs() - connectStart + kResendPauseMs >= kConnectTimeoutMs) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kResendPauseMs));
+bool EmulatorLink::Reconnect(bool pauseFirst) {
+  for (bool pause = pauseFirst;; pause = true) {
+    Close();
+    if (pause) {
+      if (netsock::TickMs() - connectStart + kResendPauseMs >= kConnectTimeoutMs) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(kResendPauseMs));
+    }
+    if (Connect(connectStart)) return true;
   }
-  return Connect(connectStart);
 }
 
 void EmulatorLink::Close() {

@@ -52,7 +52,7 @@ class EmulatorLink {
   static constexpr uint32_t kConnectTimeoutMs = 5000;
   static constexpr uint32_t kSecondPortShareMs = 1000;
   // The pause before each new connection after the first one made again, so
-  // that an emulator that resets every connection isn't hammered.
+  // that an emulator that resets or refuses every connection isn't hammered.
   static constexpr uint32_t kResendPauseMs = 50;
 
  private:
@@ -61,8 +61,11 @@ class EmulatorLink {
 
   // Sends the body and waits for its reply into *reply.
   Exchanged Exchange(const std::vector<uint8_t>& body, std::vector<uint8_t>* reply);
-  // Closes and connects again within the bound of the last Connect.
-  bool Reconnect(int attempt);
+  // Connects again for a request to go once more, within the bound of the
+  // last Connect. The emulator reset a connection a moment ago, so a refusal
+  // only means that it is between listeners: connecting goes on, kResendPauseMs
+  // apart (also before the first try with pauseFirst), until the bound.
+  bool Reconnect(bool pauseFirst);
   // Frames the body with the next transaction id and sends it in one call.
   // False only when the connection turned out to be reset; any other failed
   // send shows as a missing reply.

@@ -54,7 +54,14 @@ bool Startup() {
 void Cleanup() {}
 
 Socket OpenTcp() {
+  // Not inherited by programs the host starts meanwhile: a copy there would
+  // keep the connection open after gantry closed it.
+#if defined(SOCK_CLOEXEC)
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+#else
   int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
+#endif
   if (fd < 0) return kInvalidSocket;
 #if defined(SO_NOSIGPIPE)
   int on = 1;

@@ -48,7 +48,11 @@ void Cleanup() {
 
 Socket OpenTcp() {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  return s == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(s);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  // Not inherited by programs the host starts meanwhile: a copy there would
+  // keep the connection open after gantry closed it.
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  return static_cast<Socket>(s);
 }
 
 bool ConnectLoopback(Socket s, uint16_t port, int timeoutMs) {
