@@ -385,6 +385,46 @@ TEST_F(LinkTest, DroppedConnectionFailsAtOnceAndNeverKillsTheProcess) {
   EXPECT_EQ(d0, kUnset);
 }
 
+// A connection reset before anything came back on it was still in the
+// emulator's queue, so the request goes again on a new connection. A reset
+// after part of a reply, an orderly close or a request that must not go
+// twice ends the call.
+TEST_F(LinkTest, ARequestGoesAgainOnlyAfterAResetBeforeAnyReplyByte) {
+  using Resend = EmulatorLink::Resend;
+  const struct {
+    const char* what;
+    Fault fault;
+    Resend resend;
+    bool replied;
+  } cases[] = {
+      {"reset", {FaultMode::Reset}, Resend::OnQueueReset, true},
+      {"reset after 5 bytes", {FaultMode::Reset, 0, 1, 0, 5}, Resend::OnQueueReset, false},
+      {"closed", {FaultMode::CloseWithoutReply}, Resend::OnQueueReset, false},
+      {"reset, never resent", {FaultMode::Reset}, Resend::Never, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EmulatorSubstitute device;
+    device.AddDatabase("QuorvaneRT", kRuntimeId, 1);
+    device.SetFaultForRequest(1, c.fault);
+    ASSERT_TRUE(device.Start({kPrimaryPort, kSecondaryPort}));
+    EmulatorLink link;
+    ASSERT_TRUE(link.Connect());
+    uint16_t card = 0;
+    char name[] = "QuorvaneRT";
+    TrapParam params[] = {{'w', &card, 0}, {'s', name, 1}};
+    uint32_t d0 = kUnset;
+    EXPECT_EQ(link.CallTrap(kTrapFindDatabase, 2, params, &d0, c.resend), c.replied);
+    EXPECT_EQ(d0, c.replied ? kRuntimeId : kUnset);
+    device.Stop();
+    auto requests = device.Requests();
+    ASSERT_EQ(requests.size(), c.replied ? 2u : 1u);
+    EXPECT_EQ(device.ConnectionCount(), c.replied ? 2 : 1);
+    EXPECT_EQ(requests.back().transId, 1);  // the first packet of its connection
+    EXPECT_EQ(requests.back().raw.size(), requests[0].raw.size());
+  }
+}
+
 TEST_F(LinkTest, MalformedRepliesNeverWriteWhatTheyDoNotHold) {
   ASSERT_TRUE(emu.Start({kPrimaryPort}));
   EmulatorLink link;
