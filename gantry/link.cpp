@@ -32,6 +32,22 @@ bool EmulatorLink::Connect() {
 }
 
 bool EmulatorLink::Connect(uint32_t startTick) {
+  // The emulator gives up its listener for a moment whenever it takes a
+  // connection, and listens on port 2000 only while no client is there: both
+  // ports refusing may be that moment, so they are tried again for a while.
+  const uint32_t firstTry = netsock::TickMs();
+  while (!ConnectOnce(startTick)) {
+    const uint32_t now = netsock::TickMs();
+    if (now - firstTry + kRefusedPauseMs > kRefusedRetryMs ||
+        now - startTick + kRefusedPauseMs >= kConnectTimeoutMs) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kRefusedPauseMs));
+  }
+  return true;
+}
+
+bool EmulatorLink::ConnectOnce(uint32_t startTick) {
   Close();
   connectStart = startTick;
   transId = 0;

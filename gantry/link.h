@@ -21,8 +21,9 @@ class EmulatorLink {
   // Connects to 127.0.0.1 port 2000, else (on a fresh socket) port 6415,
   // within kConnectTimeoutMs counted from startTick (a netsock::TickMs value:
   // the start of the call), or from now: a port whose listener accepts
-  // nothing is given up in time for the other one to be tried. Every new
-  // connection starts its transaction ids again at 1.
+  // nothing is given up in time for the other one to be tried. When both
+  // refuse, both are tried again kRefusedPauseMs apart for kRefusedRetryMs.
+  // Every new connection starts its transaction ids again at 1.
   bool Connect();
   bool Connect(uint32_t startTick);
 
@@ -54,8 +55,16 @@ class EmulatorLink {
   // The pause before each new connection after the first one made again, so
   // that an emulator that resets or refuses every connection isn't hammered.
   static constexpr uint32_t kResendPauseMs = 50;
+  // How long a refusal on both ports is taken for an emulator between two
+  // listeners (it listens again within a millisecond or so), and the pause
+  // between the tries.
+  static constexpr uint32_t kRefusedRetryMs = 100;
+  static constexpr uint32_t kRefusedPauseMs = 20;
 
  private:
+  // Port 2000, then 6415, once each.
+  bool ConnectOnce(uint32_t startTick);
+
   /// How one exchange of a request and its reply ended.
   enum class Exchanged { Replied, QueueReset, Failed };
 

@@ -34,7 +34,10 @@ SendStatus SendBytes(Socket s, const uint8_t* data, size_t n, size_t* sent);
 
 // Closed: the peer closed the connection in order (end of stream).
 enum class RecvStatus { Data, WouldBlock, Closed, Reset, Error };
-// One receive call of at most n bytes; on Data, *got is the count (> 0).
+// One receive call of at most n bytes; on Data, *got is the count (> 0). An
+// end of stream is told apart from a reset (which some socket layers, Wine's
+// among them, report as an end of stream too) by a send of no bytes, which
+// fails only on a reset connection.
 RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got);
 
 // Waits until s is readable or timeoutMs pass; true when readable. Urgent

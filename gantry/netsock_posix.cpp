@@ -116,7 +116,9 @@ RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got) {
     *got = static_cast<size_t>(received);
     return RecvStatus::Data;
   }
-  if (received == 0) return RecvStatus::Closed;
+  if (received == 0) {
+    return send(Fd(s), buffer, 0, kSendFlags) == 0 ? RecvStatus::Closed : RecvStatus::Reset;
+  }
   if (errno == EAGAIN || errno == EWOULDBLOCK) return RecvStatus::WouldBlock;
   return errno == ECONNRESET ? RecvStatus::Reset : RecvStatus::Error;
 }

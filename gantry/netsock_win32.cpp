@@ -98,7 +98,10 @@ RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got) {
     *got = static_cast<size_t>(received);
     return RecvStatus::Data;
   }
-  if (received == 0) return RecvStatus::Closed;
+  if (received == 0) {
+    const int probe = send(Handle(s), reinterpret_cast<const char*>(buffer), 0, 0);
+    return probe == 0 ? RecvStatus::Closed : RecvStatus::Reset;
+  }
   const int error = WSAGetLastError();
   if (error == WSAEWOULDBLOCK) return RecvStatus::WouldBlock;
   return error == WSAECONNRESET ? RecvStatus::Reset : RecvStatus::Error;
