@@ -21,8 +21,8 @@ constexpr size_t kFullLetters = 6;
 // in another process asking at the same time.
 uint64_t NextDraw() {
   static std::atomic<uint64_t> counter{0};
-  const uint64_t now = static_cast<uint64_t>(
-      std::chrono::steady_clock::now().time_since_epoch().count());
+  const uint64_t now =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   return (++counter * 0x9E3779B97F4A7C15ull) ^ now ^ reinterpret_cast<uintptr_t>(&counter);
 }
 
@@ -98,7 +98,7 @@ bool Destination::ReserveIn(const std::string& folder, size_t maxLength, bool wi
   return false;
 }
 
-bool Destination::PutInPlace(const std::string& written) {
+bool Destination::PutInPlace(std::string written) {
   if (written.empty() || (written != temp && written != twin)) return false;
   bool placed;
   if (stream) {

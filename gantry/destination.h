@@ -31,7 +31,7 @@ class Destination {
   // Puts the reserved file at written (TempPath or TwinPath) in place of the
   // destination. False when that fails: the destination is then as it was,
   // or, a device or FIFO, holds what reached it before the failure.
-  bool PutInPlace(const std::string& written);
+  bool PutInPlace(std::string written);
 
  private:
   void RemoveReserved();

@@ -288,7 +288,8 @@ bool SaveScreen(char* path) {
       return false;
     }
     // The emulator's Unix build writes the picture under the twin's name.
-    if (IsScreenImage(destination.TempPath())) return destination.PutInPlace(destination.TempPath());
-    return IsScreenImage(destination.TwinPath()) && destination.PutInPlace(destination.TwinPath());
+    const std::string written =
+        IsScreenImage(destination.TempPath()) ? destination.TempPath() : destination.TwinPath();
+    return IsScreenImage(written) && destination.PutInPlace(written);
   });
 }

@@ -89,8 +89,8 @@ bool AdoptPermissions(const std::string& path, const std::string& dest) {
 }
 
 bool FlushToDisk(const std::string& path) {
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   const bool flushed = FlushFileBuffers(handle) != 0;
   return CloseHandle(handle) != 0 && flushed;

@@ -38,7 +38,8 @@ bool IsBmp(const uint8_t* head, size_t n, int64_t fileLength) {
   const uint16_t planes = DecodeLe16(head + 26);
   const uint16_t bits = DecodeLe16(head + 28);
   const uint32_t compression = DecodeLe32(head + 30);  // 0: none; 3: none, with colour masks
-  const bool knownBits = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+  const bool knownBits =
+      bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
   const bool uncompressed = compression == 0 || (compression == 3 && (bits == 16 || bits == 32));
   if (infoSize < 40 || planes != 1 || !knownBits || !uncompressed) return false;
   if (!SideFits(width) || !SideFits(height < 0 ? -height : height)) return false;
@@ -120,8 +121,7 @@ bool IsScreenImage(const uint8_t* head, size_t n, int64_t fileLength) {
 bool IsScreenImage(const std::string& path) {
   uint8_t head[kScreenHeadBytes];
   size_t n = 0;
-  return ReadHead(path, head, sizeof head, &n) &&
-         IsScreenImage(head, n, filesys::FileLength(path));
+  return ReadHead(path, head, sizeof head, &n) && IsScreenImage(head, n, filesys::FileLength(path));
 }
 
 }  // namespace gantry

@@ -106,9 +106,9 @@ bool ParseArguments(int argc, char** argv, Invocation* run) {
   if (run->command == nullptr) return UsageError("unknown command ", argv[i]);
   const int wanted = run->command->arguments;
   if (argc - i - 1 != wanted) {
-    const char* messages[] = {"this command takes no argument: ",
-                              "this command takes one argument: ",
-                              "this command takes two arguments: "};
+    const char* messages[] = {
+        "this command takes no argument: ", "this command takes one argument: ",
+        "this command takes two arguments: "};
     return UsageError(messages[wanted], argv[i]);
   }
   for (int k = 0; k < wanted; ++k)
