@@ -702,19 +702,4 @@ TEST_F(LikeEmulatorTest, InstallOverADatabaseHeldOpenIsFalse) {
   EXPECT_EQ(emu.InstalledPaths(), (std::vector<std::string>{first, rebuilt}));
 }
 
-// A file whose dates make the emulator show a dialog gets no answer: the call
-// ends after the reply wait, and the device hasn't got it.
-TEST_F(LikeEmulatorTest, InstallOfAFileTheEmulatorStopsForEndsAfterTheReplyWait) {
-  PdbFile file;
-  file.name = "Undated";
-  file.created = 0;
-  std::string path = FileOf(file, "undated.pdb");
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(InstallFile(&path[0]));
-  EXPECT_GE(SecondsSince(start), 4.5);
-  EXPECT_LT(SecondsSince(start), 6.5);
-  char name[] = "Undated";
-  EXPECT_FALSE(HasDatabase(name));
-}
-
 }  // namespace

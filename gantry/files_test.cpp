@@ -88,26 +88,6 @@ TEST(ScreenImageTest, PlausibleBmpAndPpmPicturesOnly) {
   }
 }
 
-TEST(DestinationTest, TemporaryNamesFitTheRoomGiven) {
-  const struct {
-    size_t room;
-    size_t length;
-    const char* ends;
-  } cases[] = {{40, 17, ".tmp"}, {17, 17, ".tmp"}, {16, 16, ".tmp"}, {5, 5, ".tmp"},
-               {4, 4, ""},       {1, 1, ""},       {0, 0, ""}};
-  for (const auto& c : cases) {
-    const std::string name = TempFileName(c.room, 123456789);
-    EXPECT_EQ(name.size(), c.length) << c.room;
-    EXPECT_EQ(name.substr(name.size() - std::string(c.ends).size()), c.ends) << c.room;
-    EXPECT_EQ(name.find_first_of("/\\\\:"), std::string::npos) << name;
-  }
-  EXPECT_EQ(TempFileName(17, 1).rfind("gantry-", 0), 0u);
-  EXPECT_NE(TempFileName(17, 1), TempFileName(17, 2));
-  EXPECT_EQ(PpmTwinOf("/a/shot.tmp"), "/a/shot.ppm");
-  EXPECT_EQ(PpmTwinOf("/a.b/shot"), "/a.b/shot.ppm");
-  EXPECT_EQ(PpmTwinOf("/a/.shot"), "/a/.shot.ppm");
-}
-
 TEST(DestinationTest, PutInPlaceReplacesAndLeavesNothingElse) {
   ScratchFolder scratch;
   const std::string path = scratch.Path("out.pdb");
@@ -128,10 +108,13 @@ TEST(DestinationTest, PutInPlaceReplacesAndLeavesNothingElse) {
   }
   EXPECT_EQ(scratch.Names(), std::vector<std::string>{"out.pdb"});
   Destination refused;
-  EXPECT_FALSE(refused.Reserve(scratch.Path(""), 250, false));  // a folder
-  EXPECT_FALSE(refused.Reserve(path, path.size() - 8, false));  // no room for a name
-  EXPECT_TRUE(refused.Reserve(path, scratch.Path("").size() + 1, false));
+  EXPECT_FALSE(refused.Reserve(scratch.Path(""), 250, false));             // a folder
+  EXPECT_FALSE(refused.Reserve(path, path.size() - 8, false));             // no room for a name
+  EXPECT_TRUE(refused.Reserve(path, scratch.Path("").size() + 1, false));  // a one-letter name
   EXPECT_EQ(refused.TempPath().size(), scratch.Path("").size() + 1);
+  Destination screen;
+  ASSERT_TRUE(screen.Reserve(path, 250, true));
+  EXPECT_EQ(screen.TwinPath(), screen.TempPath().substr(0, screen.TempPath().size() - 4) + ".ppm");
 }
 
 }  // namespace
