@@ -1,6 +1,7 @@
 #include "link.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <new>
 #include <thread>
@@ -14,6 +15,16 @@ namespace {
 constexpr uint16_t kPrimaryPort = 2000;
 constexpr uint16_t kSecondaryPort = 6415;
 constexpr uint8_t kSystemPacket = 0;
+
+// When a connection of this process last reached the emulator (a TickMs
+// value), once one has: an emulator reached a moment ago that now refuses is
+// between two listeners, however long a loaded machine keeps it there.
+std::atomic<bool> reachedOnce{false};
+std::atomic<uint32_t> lastReachedTick{0};
+
+bool ReachedLately(uint32_t now) {
+  return reachedOnce && now - lastReachedTick < EmulatorLink::kLatelyMs;
+}
 
 }  // namespace
 
@@ -36,9 +47,10 @@ bool EmulatorLink::Connect(uint32_t startTick) {
   // connection, and listens on port 2000 only while no client is there: both
   // ports refusing may be that moment, so they are tried again for a while.
   const uint32_t firstTry = netsock::TickMs();
+  const uint32_t patience = ReachedLately(firstTry) ? kRefusedRetryLatelyMs : kRefusedRetryMs;
   while (!ConnectOnce(startTick)) {
     const uint32_t now = netsock::TickMs();
-    if (now - firstTry + kRefusedPauseMs > kRefusedRetryMs ||
+    if (now - firstTry + kRefusedPauseMs > patience ||
         now - startTick + kRefusedPauseMs >= kConnectTimeoutMs) {
       return false;
     }
@@ -65,6 +77,8 @@ bool EmulatorLink::ConnectOnce(uint32_t startTick) {
     if (sock == netsock::kInvalidSocket) return false;
     if (netsock::ConnectLoopback(sock, port, static_cast<int>(allowed))) {
       primaryPort = port == kPrimaryPort;
+      lastReachedTick = netsock::TickMs();
+      reachedOnce = true;
       return true;
     }
     Close();

@@ -22,7 +22,9 @@ class EmulatorLink {
   // within kConnectTimeoutMs counted from startTick (a netsock::TickMs value:
   // the start of the call), or from now: a port whose listener accepts
   // nothing is given up in time for the other one to be tried. When both
-  // refuse, both are tried again kRefusedPauseMs apart for kRefusedRetryMs.
+  // refuse, both are tried again kRefusedPauseMs apart for kRefusedRetryMs, or
+  // for kRefusedRetryLatelyMs when a connection of this process reached the
+  // emulator within the last kLatelyMs.
   // Every new connection starts its transaction ids again at 1.
   bool Connect();
   bool Connect(uint32_t startTick);
@@ -59,6 +61,8 @@ class EmulatorLink {
   // listeners (it listens again within a millisecond or so), and the pause
   // between the tries.
   static constexpr uint32_t kRefusedRetryMs = 100;
+  static constexpr uint32_t kRefusedRetryLatelyMs = 1000;
+  static constexpr uint32_t kLatelyMs = 5000;
   static constexpr uint32_t kRefusedPauseMs = 20;
 
  private:

@@ -110,6 +110,21 @@ TEST_F(LinkTest, NothingListeningMeansNoConnectionAndNoCall) {
   link.Close();
 }
 
+// Both ports refusing is tried again for a while, longer when this process
+// reached the emulator within the last seconds: it is then between listeners.
+TEST_F(LinkTest, RefusalsAreTriedAgainLongerRightAfterTheEmulatorWasReached) {
+  ASSERT_TRUE(emu.Start({kPrimaryPort}));
+  EmulatorLink reached;
+  ASSERT_TRUE(reached.Connect());
+  reached.Close();
+  emu.Stop();
+  auto start = Clock::now();
+  EmulatorLink link;
+  EXPECT_FALSE(link.Connect());
+  EXPECT_GE(MsSince(start), EmulatorLink::kRefusedRetryLatelyMs - 100.0);
+  EXPECT_LT(MsSince(start), EmulatorLink::kRefusedRetryLatelyMs + 500.0);
+}
+
 /// A listener on a port that accepts nothing: its one-place queue is filled by
 /// connections made at the start, so further connects neither succeed nor are
 /// refused. Owned by one test.
