@@ -1,5 +1,6 @@
-// Micro-benchmarks of the emulator wire format: the CRC-16, building and
-// framing a request, and decoding a reply.
+// Micro-benchmarks of the emulator wire format (the CRC-16, building and
+// framing a request, decoding a reply) and of what every call adds to it:
+// taking and giving back its turn when no other call waits.
 
 #include <benchmark/benchmark.h>
 
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "packet.h"
+#include "turns.h"
 
 namespace {
 
@@ -57,6 +59,15 @@ void BM_DecodeReply(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_DecodeReply);
+
+void BM_CallTurnAlone(benchmark::State& state) {
+  CallTurns turns;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(turns.Take(5000));
+    turns.Give();
+  }
+}
+BENCHMARK(BM_CallTurnAlone);
 
 }  // namespace
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// gantry's byte vocabulary. Every number on the emulator wire is big-endian,
-// whatever the host's byte order, and every byte of it goes through these:
+// gantry's byte vocabulary. Every number on the emulator wire and in a PDB
+// header is big-endian (Be), whatever the host's byte order; a BMP picture's
+// are little-endian (Le). Every byte of them goes through these:
 //   Put*     appends the number to a buffer;
 //   Encode*  writes it at a pointer that has room for it;
 //   Decode*  reads it at a pointer without a check (the caller has one);
@@ -55,6 +56,24 @@ inline const uint8_t* GetBe32(const uint8_t* p, const uint8_t* limit, uint32_t* 
   if (p == nullptr || limit < p || static_cast<size_t>(limit - p) < 4) return nullptr;
   *value = DecodeBe32(p);
   return p + 4;
+}
+
+inline uint16_t DecodeLe16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+inline uint32_t DecodeLe32(const uint8_t* p) {
+  return DecodeLe16(p) | (static_cast<uint32_t>(DecodeLe16(p + 2)) << 16);
+}
+
+inline void PutLe16(std::vector<uint8_t>* dst, uint16_t value) {
+  dst->push_back(static_cast<uint8_t>(value));
+  dst->push_back(static_cast<uint8_t>(value >> 8));
+}
+
+inline void PutLe32(std::vector<uint8_t>* dst, uint32_t value) {
+  PutLe16(dst, static_cast<uint16_t>(value));
+  PutLe16(dst, static_cast<uint16_t>(value >> 16));
 }
 
 }  // namespace gantry

@@ -110,6 +110,21 @@ TEST_F(LinkTest, NothingListeningMeansNoConnectionAndNoCall) {
   link.Close();
 }
 
+// Both ports refusing is tried again for a while, longer when this process
+// reached the emulator within the last seconds: it is then between listeners.
+TEST_F(LinkTest, RefusalsAreTriedAgainLongerRightAfterTheEmulatorWasReached) {
+  ASSERT_TRUE(emu.Start({kPrimaryPort}));
+  EmulatorLink reached;
+  ASSERT_TRUE(reached.Connect());
+  reached.Close();
+  emu.Stop();
+  auto start = Clock::now();
+  EmulatorLink link;
+  EXPECT_FALSE(link.Connect());
+  EXPECT_GE(MsSince(start), EmulatorLink::kRefusedRetryLatelyMs - 100.0);
+  EXPECT_LT(MsSince(start), EmulatorLink::kRefusedRetryLatelyMs + 500.0);
+}
+
 /// A listener on a port that accepts nothing: its one-place queue is filled by
 /// connections made at the start, so further connects neither succeed nor are
 /// refused. Owned by one test.
@@ -385,6 +400,46 @@ TEST_F(LinkTest, DroppedConnectionFailsAtOnceAndNeverKillsTheProcess) {
   EXPECT_EQ(d0, kUnset);
 }
 
+// A connection reset before anything came back on it was still in the
+// emulator's queue, so the request goes again on a new connection. A reset
+// after part of a reply, an orderly close or a request that must not go
+// twice ends the call.
+TEST_F(LinkTest, ARequestGoesAgainOnlyAfterAResetBeforeAnyReplyByte) {
+  using Resend = EmulatorLink::Resend;
+  const struct {
+    const char* what;
+    Fault fault;
+    Resend resend;
+    bool replied;
+  } cases[] = {
+      {"reset", {FaultMode::Reset}, Resend::OnQueueReset, true},
+      {"reset after 5 bytes", {FaultMode::Reset, 0, 1, 0, 5}, Resend::OnQueueReset, false},
+      {"closed", {FaultMode::CloseWithoutReply}, Resend::OnQueueReset, false},
+      {"reset, never resent", {FaultMode::Reset}, Resend::Never, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EmulatorSubstitute device;
+    device.AddDatabase("QuorvaneRT", kRuntimeId, 1);
+    device.SetFaultForRequest(1, c.fault);
+    ASSERT_TRUE(device.Start({kPrimaryPort, kSecondaryPort}));
+    EmulatorLink link;
+    ASSERT_TRUE(link.Connect());
+    uint16_t card = 0;
+    char name[] = "QuorvaneRT";
+    TrapParam params[] = {{'w', &card, 0}, {'s', name, 1}};
+    uint32_t d0 = kUnset;
+    EXPECT_EQ(link.CallTrap(kTrapFindDatabase, 2, params, &d0, c.resend), c.replied);
+    EXPECT_EQ(d0, c.replied ? kRuntimeId : kUnset);
+    device.Stop();
+    auto requests = device.Requests();
+    ASSERT_EQ(requests.size(), c.replied ? 2u : 1u);
+    EXPECT_EQ(device.ConnectionCount(), c.replied ? 2 : 1);
+    EXPECT_EQ(requests.back().transId, 1);  // the first packet of its connection
+    EXPECT_EQ(requests.back().raw.size(), requests[0].raw.size());
+  }
+}
+
 TEST_F(LinkTest, MalformedRepliesNeverWriteWhatTheyDoNotHold) {
   ASSERT_TRUE(emu.Start({kPrimaryPort}));
   EmulatorLink link;
@@ -455,7 +510,9 @@ TEST(SubstituteTest, FlagsBadChecksumsAndStillAnswersInTheSameFraming) {
   packet.back() ^= 1;
   netsock::Socket s = netsock::OpenTcp();
   ASSERT_TRUE(netsock::ConnectLoopback(s, kSecondaryPort, 2000));
-  ASSERT_EQ(netsock::SendBytes(s, packet.data(), packet.size()), static_cast<long>(packet.size()));
+  size_t sent = 0;
+  ASSERT_EQ(netsock::SendBytes(s, packet.data(), packet.size(), &sent), netsock::SendStatus::Sent);
+  ASSERT_EQ(sent, packet.size());
   Bytes reply(10 + 14 + 2);
   size_t have = 0, got = 0;
   while (have < reply.size() && netsock::WaitReadable(s, 2000) &&
@@ -492,7 +549,8 @@ TEST(SubstituteTest, LikeTheEmulatorItClosesOnABodyOver272BytesWithoutAReply) {
     Bytes packet = FramePacket(14, 14, 0, 1, body.data(), body.size());
     netsock::Socket s = netsock::OpenTcp();
     EXPECT_TRUE(netsock::ConnectLoopback(s, kSecondaryPort, 2000));
-    netsock::SendBytes(s, packet.data(), packet.size());
+    size_t sent = 0;
+    netsock::SendBytes(s, packet.data(), packet.size(), &sent);
     uint8_t byte = 0;
     size_t got = 0;
     auto status = netsock::WaitReadable(s, 3000) ? netsock::RecvBytes(s, &byte, 1, &got)

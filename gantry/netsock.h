@@ -26,11 +26,18 @@ bool ConnectLoopback(Socket s, uint16_t port, int timeoutMs);
 void CloseSocket(Socket s);
 bool SetNonBlocking(Socket s);
 
-// One send call that never raises SIGPIPE; the number of bytes sent, or -1.
-long SendBytes(Socket s, const uint8_t* data, size_t n);
+// Reset: the peer reset the connection (or the connection is gone after a
+// reset), rather than closing it in order.
+enum class SendStatus { Sent, WouldBlock, Reset, Error };
+// One send call that never raises SIGPIPE; on Sent, *sent is the count (> 0).
+SendStatus SendBytes(Socket s, const uint8_t* data, size_t n, size_t* sent);
 
-enum class RecvStatus { Data, WouldBlock, Closed, Error };
-// One receive call of at most n bytes; on Data, *got is the count (> 0).
+// Closed: the peer closed the connection in order (end of stream).
+enum class RecvStatus { Data, WouldBlock, Closed, Reset, Error };
+// One receive call of at most n bytes; on Data, *got is the count (> 0). An
+// end of stream is told apart from a reset (which some socket layers, Wine's
+// among them, report as an end of stream too) by a send of no bytes, which
+// fails only on a reset connection.
 RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got);
 
 // Waits until s is readable or timeoutMs pass; true when readable. Urgent

@@ -54,7 +54,14 @@ bool Startup() {
 void Cleanup() {}
 
 Socket OpenTcp() {
+  // Not inherited by programs the host starts meanwhile: a copy there would
+  // keep the connection open after gantry closed it.
+#if defined(SOCK_CLOEXEC)
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+#else
   int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
+#endif
   if (fd < 0) return kInvalidSocket;
 #if defined(SO_NOSIGPIPE)
   int on = 1;
@@ -85,12 +92,19 @@ bool SetNonBlocking(Socket s) {
   return flags >= 0 && fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-long SendBytes(Socket s, const uint8_t* data, size_t n) {
-  ssize_t sent;
+SendStatus SendBytes(Socket s, const uint8_t* data, size_t n, size_t* sent) {
+  ssize_t result;
   do {
-    sent = send(Fd(s), data, n, kSendFlags);
-  } while (sent < 0 && errno == EINTR);
-  return sent < 0 ? -1 : static_cast<long>(sent);
+    result = send(Fd(s), data, n, kSendFlags);
+  } while (result < 0 && errno == EINTR);
+  if (result > 0) {
+    *sent = static_cast<size_t>(result);
+    return SendStatus::Sent;
+  }
+  if (result == 0 || errno == EAGAIN || errno == EWOULDBLOCK) return SendStatus::WouldBlock;
+  // After a reset the first call reports it; later ones find the connection
+  // shut for sending.
+  return (errno == ECONNRESET || errno == EPIPE) ? SendStatus::Reset : SendStatus::Error;
 }
 
 RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got) {
@@ -102,8 +116,11 @@ RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got) {
     *got = static_cast<size_t>(received);
     return RecvStatus::Data;
   }
-  if (received == 0) return RecvStatus::Closed;
-  return (errno == EAGAIN || errno == EWOULDBLOCK) ? RecvStatus::WouldBlock : RecvStatus::Error;
+  if (received == 0) {
+    return send(Fd(s), buffer, 0, kSendFlags) == 0 ? RecvStatus::Closed : RecvStatus::Reset;
+  }
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return RecvStatus::WouldBlock;
+  return errno == ECONNRESET ? RecvStatus::Reset : RecvStatus::Error;
 }
 
 bool WaitReadable(Socket s, int timeoutMs) {

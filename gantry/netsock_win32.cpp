@@ -48,7 +48,11 @@ void Cleanup() {
 
 Socket OpenTcp() {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  return s == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(s);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  // Not inherited by programs the host starts meanwhile: a copy there would
+  // keep the connection open after gantry closed it.
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  return static_cast<Socket>(s);
 }
 
 bool ConnectLoopback(Socket s, uint16_t port, int timeoutMs) {
@@ -74,10 +78,17 @@ bool SetNonBlocking(Socket s) {
   return ioctlsocket(Handle(s), FIONBIO, &on) == 0;
 }
 
-long SendBytes(Socket s, const uint8_t* data, size_t n) {
+SendStatus SendBytes(Socket s, const uint8_t* data, size_t n, size_t* sent) {
   int length = n > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(n);
-  int sent = send(Handle(s), reinterpret_cast<const char*>(data), length, 0);
-  return sent == SOCKET_ERROR ? -1 : static_cast<long>(sent);
+  int result = send(Handle(s), reinterpret_cast<const char*>(data), length, 0);
+  if (result > 0) {
+    *sent = static_cast<size_t>(result);
+    return SendStatus::Sent;
+  }
+  const int error = result == 0 ? WSAEWOULDBLOCK : WSAGetLastError();
+  if (error == WSAEWOULDBLOCK) return SendStatus::WouldBlock;
+  return (error == WSAECONNRESET || error == WSAECONNABORTED) ? SendStatus::Reset
+                                                              : SendStatus::Error;
 }
 
 RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got) {
@@ -87,8 +98,13 @@ RecvStatus RecvBytes(Socket s, uint8_t* buffer, size_t n, size_t* got) {
     *got = static_cast<size_t>(received);
     return RecvStatus::Data;
   }
-  if (received == 0) return RecvStatus::Closed;
-  return WSAGetLastError() == WSAEWOULDBLOCK ? RecvStatus::WouldBlock : RecvStatus::Error;
+  if (received == 0) {
+    const int probe = send(Handle(s), reinterpret_cast<const char*>(buffer), 0, 0);
+    return probe == 0 ? RecvStatus::Closed : RecvStatus::Reset;
+  }
+  const int error = WSAGetLastError();
+  if (error == WSAEWOULDBLOCK) return RecvStatus::WouldBlock;
+  return error == WSAECONNRESET ? RecvStatus::Reset : RecvStatus::Error;
 }
 
 bool WaitReadable(Socket s, int timeoutMs) {

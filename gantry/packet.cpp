@@ -1,5 +1,6 @@
 #include "packet.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -119,6 +120,21 @@ size_t EncodeParam(uint8_t* dest, char kind, const void* value, int byRef) {
 
 bool RequestFits(int count, const TrapParam* params) {
   return RequestBodyLength(count, params) != 0;
+}
+
+size_t LongestStringThatFits(int count, const TrapParam* params, int index) {
+  if (count < 0 || index < 0 || index >= count || params == nullptr) return 0;
+  size_t others = 0;
+  for (int i = 0; i < count; ++i) {
+    if (i == index) continue;
+    if (!ParamValid(params[i])) return 0;
+    others += ParamSize(params[i].kind, params[i].value);
+  }
+  const size_t slotHeader = 2;
+  if (kRpcHeaderSize + others + slotHeader >= kMaxRequestBody) return 0;
+  // The string and its zero, raised to an even count, take the data bytes left.
+  const size_t dataRoom = (kMaxRequestBody - kRpcHeaderSize - others - slotHeader) & ~size_t{1};
+  return dataRoom < 2 ? 0 : std::min(dataRoom - 1, kMaxStringParam);
 }
 
 bool BuildRequestBody(uint16_t trap, int count, const TrapParam* params,

@@ -68,6 +68,11 @@ size_t EncodeParam(uint8_t* dest, char kind, const void* value, int byRef);
 // parameter valid, and a body of at most kMaxRequestBody bytes.
 bool RequestFits(int count, const TrapParam* params);
 
+// The most characters the string params[index] may have for the request to
+// fit (RequestFits), the other parameters as they are; 0 when another
+// parameter can't be sent or no string fits (an empty one included).
+size_t LongestStringThatFits(int count, const TrapParam* params, int index);
+
 // The request body for a trap call: 0x0A, 0, the trap, D0 0, A0 0, count, and
 // the slots from the last parameter to the first. False, leaving body alone,
 // when the request doesn't fit (RequestFits) or the memory for it can't be

@@ -250,6 +250,39 @@ TEST(RequestBodyTest, BodiesOver272BytesAreRefused) {
   EXPECT_TRUE(RequestFits(0, nullptr));
 }
 
+// The longest string a request has room for is the one RequestFits takes:
+// 245 for an import path, 251 for a name or a screen path, and for an export
+// path 211 beside a 31-character name (and 253 alone, the slot's limit).
+TEST(RequestBodyTest, LongestStringThatFitsIsTheLastOneThatFits) {
+  uint16_t word = 0;
+  uint32_t dword = 0;
+  std::string name(31, 'n'), path = "/p";
+  TrapParam exportParams[] = {
+      {'w', &word, 0}, {'s', &path[0], 1}, {'d', &dword, 0}, {'s', &name[0], 1}};
+  const struct {
+    int count;
+    const TrapParam* params;
+    size_t longest;
+  } cases[] = {{4, exportParams, 211},
+               {3, exportParams, 245},
+               {2, exportParams, 251},
+               {1, exportParams + 1, 253}};
+  for (const auto& c : cases) {
+    const size_t longest = LongestStringThatFits(c.count, c.params, c.count == 1 ? 0 : 1);
+    EXPECT_EQ(longest, c.longest) << c.count;
+    for (size_t length : {longest, longest + 1}) {
+      std::string text(length, 'x');
+      std::vector<TrapParam> params(c.params, c.params + c.count);
+      params[c.count == 1 ? 0 : 1].value = &text[0];
+      EXPECT_EQ(RequestFits(c.count, params.data()), length == longest) << length;
+    }
+  }
+  EXPECT_EQ(LongestStringThatFits(4, exportParams, 4), 0u);  // no such parameter
+  std::vector<TrapParam> words(64, TrapParam{'w', &word, 0});
+  words.push_back({'s', &name[0], 1});
+  EXPECT_EQ(LongestStringThatFits(65, words.data(), 64), 0u);  // no room left at all
+}
+
 // A reply body: command 0x8A, trap, D0, A0 0, count, then the given slots.
 Bytes Reply(uint32_t d0, uint16_t count, const Bytes& slots) {
   Bytes body = {0x8A,

@@ -1,4 +1,4 @@
-# The seven functions gantry exports: the one list from which the ELF export
+# The nine functions gantry exports: the one list from which the ELF export
 # list, the MinGW module-definition file and the import library for Microsoft
 # linkers are made, and which the export tests check against.
 #
@@ -13,7 +13,9 @@ set(GANTRY_EXPORTS
   "QuorvaneRt_ver|_Z14QuorvaneRt_verv|?QuorvaneRt_ver@@YAFXZ"
   "LaunchApp|_Z9LaunchAppPc|?LaunchApp@@YAX<CHARP>@Z"
   "EmulatorReset|_Z13EmulatorResetv|?EmulatorReset@@YAXXZ"
-  "EmulatorStartAppLauncher|_Z24EmulatorStartAppLauncherv|?EmulatorStartAppLauncher@@YAXXZ")
+  "EmulatorStartAppLauncher|_Z24EmulatorStartAppLauncherv|?EmulatorStartAppLauncher@@YAXXZ"
+  "ExportDatabase|_Z14ExportDatabasePcS_|?ExportDatabase@@YA_N<CHARP>0@Z"
+  "SaveScreen|_Z10SaveScreenPc|?SaveScreen@@YA_N<CHARP>@Z")
 
 # gantry_export_names(GCC_OUT MSVC_OUT POINTER_BYTES): the GCC names and the
 # Microsoft names for a target whose pointers are POINTER_BYTES wide, as lists

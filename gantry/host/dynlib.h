@@ -2,7 +2,7 @@
 
 // What gantry-host needs from the platform: loading a shared library at run
 // time, finding its exports by name, and the names a host application built
-// with the platform's usual compiler uses for gantry's seven functions. One
+// with the platform's usual compiler uses for gantry's nine functions. One
 // implementation per platform (dynlib_posix.cpp, dynlib_win32.cpp), chosen by
 // the build.
 
@@ -29,7 +29,9 @@ enum class Export {
   QuorvaneRtVer,
   LaunchApp,
   EmulatorReset,
-  EmulatorStartAppLauncher
+  EmulatorStartAppLauncher,
+  ExportDatabase,
+  SaveScreen
 };
 
 // The decorated name of an export as this platform's host applications see it.

@@ -53,6 +53,10 @@ const char* DecoratedName(Export function) {
       return "_Z13EmulatorResetv";
     case Export::EmulatorStartAppLauncher:
       return "_Z24EmulatorStartAppLauncherv";
+    case Export::ExportDatabase:
+      return "_Z14ExportDatabasePcS_";
+    case Export::SaveScreen:
+      return "_Z10SaveScreenPc";
   }
   return "";
 }

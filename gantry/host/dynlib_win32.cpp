@@ -34,7 +34,8 @@ std::string ProgramDirectory(const char* argv0) {
   return separator == std::string::npos ? std::string() : program.substr(0, separator + 1);
 }
 
-// A char* argument is "PAD" on 32-bit x86 and "PEAD" on 64-bit targets.
+// A char* argument is "PAD" on 32-bit x86 and "PEAD" on 64-bit targets; a
+// second one is the back-reference "0".
 const char* DecoratedName(Export function) {
   constexpr bool kWide = sizeof(void*) == 8;
   switch (function) {
@@ -52,6 +53,10 @@ const char* DecoratedName(Export function) {
       return "?EmulatorReset@@YAXXZ";
     case Export::EmulatorStartAppLauncher:
       return "?EmulatorStartAppLauncher@@YAXXZ";
+    case Export::ExportDatabase:
+      return kWide ? "?ExportDatabase@@YA_NPEAD0@Z" : "?ExportDatabase@@YA_NPAD0@Z";
+    case Export::SaveScreen:
+      return kWide ? "?SaveScreen@@YA_NPEAD@Z" : "?SaveScreen@@YA_NPAD@Z";
   }
   return "";
 }

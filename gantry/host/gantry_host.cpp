@@ -1,4 +1,4 @@
-// gantry-host: loads the gantry library at run time, finds one of its seven
+// gantry-host: loads the gantry library at run time, finds one of its nine
 // functions by its decorated name, as a host application would, and calls it.
 //
 // Exit status: 0 when the call was made (its result is printed), 1 when the
@@ -40,33 +40,39 @@ const char kUsage[] =
     "  launch NAME    launches the application NAME; prints done\n"
     "  reset          resets the device; prints done\n"
     "  launcher       brings up the application launcher; prints done\n"
+    "  export NAME PATH  writes the device's database NAME to the file PATH (an\n"
+    "                 absolute path); prints true when the file holds it, else false\n"
+    "  screen PATH    writes the emulator's screen to the file PATH (an absolute\n"
+    "                 path) as a BMP or PPM picture; prints true or false\n"
     "--library PATH picks the library; by default the one beside this program.\n"
     "Exit status: 0 when the call was made, 1 when the library or the function\n"
     "can't be loaded, 2 for a usage error.\n";
 
-/// One command of the tool: its word, whether it takes an argument, and the
+/// One command of the tool: its word, how many arguments it takes, and the
 /// export it calls. The table below drives parsing and calling.
 struct Command {
   const char* word;
-  bool takesArgument;
+  int arguments;
   dynlib::Export function;
 };
 
 const Command kCommands[] = {
-    {"running", false, dynlib::Export::IsEmulatorRunning},
-    {"install", true, dynlib::Export::InstallFile},
-    {"has", true, dynlib::Export::HasDatabase},
-    {"version", false, dynlib::Export::QuorvaneRtVer},
-    {"launch", true, dynlib::Export::LaunchApp},
-    {"reset", false, dynlib::Export::EmulatorReset},
-    {"launcher", false, dynlib::Export::EmulatorStartAppLauncher},
+    {"running", 0, dynlib::Export::IsEmulatorRunning},
+    {"install", 1, dynlib::Export::InstallFile},
+    {"has", 1, dynlib::Export::HasDatabase},
+    {"version", 0, dynlib::Export::QuorvaneRtVer},
+    {"launch", 1, dynlib::Export::LaunchApp},
+    {"reset", 0, dynlib::Export::EmulatorReset},
+    {"launcher", 0, dynlib::Export::EmulatorStartAppLauncher},
+    {"export", 2, dynlib::Export::ExportDatabase},
+    {"screen", 1, dynlib::Export::SaveScreen},
 };
 
 /// The parsed command line. Built by ParseArguments, read by main.
 struct Invocation {
   std::string library;  // empty: the default places
   const Command* command = nullptr;
-  char* argument = nullptr;
+  char* arguments[2] = {nullptr, nullptr};
   bool help = false;
   bool version = false;
 };
@@ -98,13 +104,15 @@ bool ParseArguments(int argc, char** argv, Invocation* run) {
     if (std::strcmp(argv[i], command.word) == 0) run->command = &command;
   }
   if (run->command == nullptr) return UsageError("unknown command ", argv[i]);
-  int wanted = run->command->takesArgument ? 1 : 0;
+  const int wanted = run->command->arguments;
   if (argc - i - 1 != wanted) {
-    const char* message =
-        wanted ? "this command takes one argument: " : "this command takes no argument: ";
-    return UsageError(message, argv[i]);
+    const char* messages[] = {
+        "this command takes no argument: ", "this command takes one argument: ",
+        "this command takes two arguments: "};
+    return UsageError(messages[wanted], argv[i]);
   }
-  if (wanted) run->argument = argv[i + 1];
+  for (int k = 0; k < wanted; ++k)
+    run->arguments[k] = argv[i + 1 + k];
   return true;
 }
 
@@ -133,13 +141,15 @@ dynlib::Library LoadGantry(const std::string& chosen, const char* argv0) {
 }
 
 // Calls the export at address as the command says and prints its result.
-void CallAndPrint(const Command& command, void* address, char* argument) {
+void CallAndPrint(const Command& command, void* address, char* const* arguments) {
+  char* argument = arguments[0];
   switch (command.function) {
     case dynlib::Export::IsEmulatorRunning:
       std::puts(reinterpret_cast<bool (*)()>(address)() ? "true" : "false");
       break;
     case dynlib::Export::InstallFile:
     case dynlib::Export::HasDatabase:
+    case dynlib::Export::SaveScreen:
       std::puts(reinterpret_cast<bool (*)(char*)>(address)(argument) ? "true" : "false");
       break;
     case dynlib::Export::QuorvaneRtVer:
@@ -153,6 +163,11 @@ void CallAndPrint(const Command& command, void* address, char* argument) {
     case dynlib::Export::EmulatorStartAppLauncher:
       reinterpret_cast<void (*)()>(address)();
       std::puts("done");
+      break;
+    case dynlib::Export::ExportDatabase:
+      std::puts(reinterpret_cast<bool (*)(char*, char*)>(address)(argument, arguments[1])
+                    ? "true"
+                    : "false");
       break;
   }
 }
@@ -179,7 +194,7 @@ int RunHost(int argc, char** argv) {
     dynlib::Unload(library);
     return kExitNoLibrary;
   }
-  CallAndPrint(*run.command, address, run.argument);
+  CallAndPrint(*run.command, address, run.arguments);
   std::fflush(stdout);
   dynlib::Unload(library);
   return kExitCalled;

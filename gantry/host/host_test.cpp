@@ -9,6 +9,7 @@
 
 #include "testing/emulator_substitute.h"
 #include "testing/process.h"
+#include "testing/scratch.h"
 
 namespace {
 
@@ -43,6 +44,9 @@ TEST(GantryHost, ReportsNoEmulator) {
   ExpectCalled(RunHost("running"), "false");
   ExpectCalled(RunHost("version"), "0");
   ExpectCalled(RunHost("has QuorvaneRT"), "false");
+  ScratchFolder scratch;
+  ExpectCalled(RunHost("export QuorvaneRT " + scratch.Path("rt.pdb")), "false");
+  ExpectCalled(RunHost("screen " + scratch.Path("shot.bmp")), "false");
 }
 
 TEST(GantryHost, CallsEveryFunctionByItsDecoratedName) {
@@ -55,8 +59,14 @@ TEST(GantryHost, CallsEveryFunctionByItsDecoratedName) {
   ExpectCalled(RunHost("has MemoPad"), "true");
   ExpectCalled(RunHost("has Missing"), "false");
   ExpectCalled(RunHost("version"), "515");
+  emu.SetInstallResult(0);  // a path only the emulator would open
   ExpectCalled(RunHost("install /tmp/app.prc"), "true");
   EXPECT_EQ(emu.InstalledPaths(), std::vector<std::string>{"/tmp/app.prc"});
+  ScratchFolder scratch;
+  ExpectCalled(RunHost("export MemoPad " + scratch.Path("memo.pdb")), "true");
+  ExpectCalled(RunHost("export Missing " + scratch.Path("missing.pdb")), "false");
+  ExpectCalled(RunHost("screen " + scratch.Path("shot.bmp")), "true");
+  EXPECT_EQ(scratch.Names(), (std::vector<std::string>{"memo.pdb", "shot.bmp"}));
   emu.ClearRecord();
   ExpectCalled(RunHost("launch MemoPad"), "done");
   ExpectCalled(RunHost("reset"), "done");
@@ -85,6 +95,7 @@ TEST(GantryHost, RefusesBadCommandLines) {
       {"jump", "unknown command jump"},
       {"has", "this command takes one argument: has"},
       {"reset now", "this command takes no argument: reset"},
+      {"export MemoPad", "this command takes two arguments: export"},
       {"--verbose running", "unknown option --verbose"},
       {"--library", "--library needs a PATH"},
   };

@@ -1,6 +1,7 @@
 // gantry-emulator: the emulator substitute as a program, for demonstrations
 // and manual tries. It listens on loopback for a bounded time, answers remote
-// trap calls for a small emulated device and prints one line per request.
+// trap calls for a small emulated device (databases imported from and
+// exported to host files, a screen to save) and prints one line per request.
 //
 // Exit status: 0 after the time ran out, on SIGINT/SIGTERM or after --help, 1
 // when a port can't be bound, 2 for a usage error.
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "testing/emulator_substitute.h"
@@ -22,16 +24,29 @@ using gantry_testing::ReceivedRequest;
 
 const char kUsage[] =
     "usage: gantry-emulator [--seconds N] [--port P]... [--database NAME=ID:VERSION]...\n"
-    "                       [--install-result D0] [--like-emulator] [--quiet] [--help]\n"
+    "                       [--install-result D0] [--like-emulator] [--open NAME]...\n"
+    "                       [--screen bmp|ppm|none] [--quiet] [--help]\n"
     "Answers remote trap calls on 127.0.0.1 for N seconds (default 60) on each\n"
     "port P (default 2000). Without --database the device holds QuorvaneRT\n"
     "(id 0x00010000, version 0x0203), MemoPad (0x00020000, 1) and\n"
-    "AddressBook (0x00030000, 1). Numbers may be decimal or 0x hex.\n"
+    "AddressBook (0x00030000, 1), each a header alone of type DATA. Numbers may\n"
+    "be decimal or 0x hex.\n"
+    "Installing a file (a PDB or PRC whose name ends in .pdb, .prc or .pqa)\n"
+    "stores it under its header's name, in place of a database of that name;\n"
+    "a file that can't be stored answers a non-zero D0. Exporting writes a\n"
+    "stored database's file; saving the screen writes a 32 by 32 BMP picture.\n"
     "--install-result makes every file installation answer with D0.\n"
     "--like-emulator handles connections as the real emulator does: ports 2000\n"
     "and 6415 by default, a backlog of 1, one accept per 100 ms, port 2000 closed\n"
     "while a client is connected to it, and a request body over 272 bytes\n"
-    "answered by closing the connection without a reply.\n";
+    "answered by closing the connection without a reply; an installation that\n"
+    "fails still answers D0 = 0, and one of a file created at date 0 or after\n"
+    "its modification gets no answer (the emulator's dialog waits for a person).\n"
+    "--open NAME: an application holds the database NAME open, so that\n"
+    "installing over it fails.\n"
+    "--screen ppm writes the screen as the emulator's Unix build does: a PPM\n"
+    "picture, under the given name with its extension replaced by .ppm;\n"
+    "--screen none writes nothing (and still answers D0 = 0).\n";
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -52,7 +67,10 @@ struct Options {
   long seconds = 60;
   std::vector<uint16_t> ports;
   std::vector<DatabaseSpec> databases;
+  std::vector<std::string> open;
+  bool installResultGiven = false;
   uint32_t installResult = 0;
+  gantry_testing::ScreenFormat screen = gantry_testing::ScreenFormat::Bmp;
   bool likeEmulator = false;
   bool quiet = false;
   bool help = false;
@@ -85,6 +103,21 @@ bool ParseDatabase(const std::string& text, DatabaseSpec* database) {
   return true;
 }
 
+bool ParseScreen(const std::string& text, gantry_testing::ScreenFormat* format) {
+  using gantry_testing::ScreenFormat;
+  const std::pair<const char*, ScreenFormat> kFormats[] = {
+      {"bmp", ScreenFormat::Bmp},
+      {"ppm", ScreenFormat::PpmReplacingExtension},
+      {"none", ScreenFormat::Nothing}};
+  for (const auto& entry : kFormats) {
+    if (text == entry.first) {
+      *format = entry.second;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool Fail(const char* message, const char* detail) {
   std::fprintf(stderr, "gantry-emulator: %s%s\n%s", message, detail, kUsage);
   return false;
@@ -105,6 +138,7 @@ bool ParseArguments(int argc, char** argv, Options* options) {
     const char* value = argv[++i];
     unsigned long number = 0;
     DatabaseSpec database;
+    gantry_testing::ScreenFormat screen;
     if (option == "--seconds" && ParseNumber(value, 86400, &number) && number > 0) {
       options->seconds = static_cast<long>(number);
     } else if (option == "--port" && ParseNumber(value, 65535, &number) && number > 0) {
@@ -112,7 +146,12 @@ bool ParseArguments(int argc, char** argv, Options* options) {
     } else if (option == "--database" && ParseDatabase(value, &database)) {
       options->databases.push_back(database);
     } else if (option == "--install-result" && ParseNumber(value, 0xFFFFFFFFul, &number)) {
+      options->installResultGiven = true;
       options->installResult = static_cast<uint32_t>(number);
+    } else if (option == "--open" && *value != '\0') {
+      options->open.push_back(value);
+    } else if (option == "--screen" && ParseScreen(value, &screen)) {
+      options->screen = screen;
     } else {
       return Fail("bad option or value: ", (option + " " + value).c_str());
     }
@@ -180,7 +219,10 @@ int main(int argc, char** argv) {
   for (const DatabaseSpec& database : options.databases) {
     emulator.AddDatabase(database.name, database.localId, database.version);
   }
-  emulator.SetInstallResult(options.installResult);
+  for (const std::string& name : options.open)
+    emulator.Device().HoldOpen(name);
+  if (options.installResultGiven) emulator.SetInstallResult(options.installResult);
+  emulator.SetScreenFormat(options.screen);
   emulator.SetLikeEmulator(options.likeEmulator);
   if (!emulator.Start(options.ports)) {
     std::fprintf(stderr, "gantry-emulator: cannot listen on the port(s) given\n");

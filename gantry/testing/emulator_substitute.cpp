@@ -25,7 +25,6 @@ constexpr int kPollMs = 20;
 constexpr size_t kHeaderSize = 10;
 constexpr size_t kRpcHeaderSize = 14;
 constexpr uint8_t kReplyCommand = 0x8A;
-constexpr uint32_t kNoSuchDatabase = 0x0207;
 constexpr uint8_t kFloodByte = 0xEE;
 
 uint16_t BitwiseCrc(const uint8_t* data, size_t n) {
@@ -88,14 +87,6 @@ std::vector<size_t> SlotOffsets(const Bytes& body, size_t count) {
   return offsets;
 }
 
-const std::map<uint16_t, std::string>& BuiltInSignatures() {
-  static const std::map<uint16_t, std::string> signatures = {
-      {kTrapFindDatabase, "ws"}, {kTrapDatabaseInfo, "wdswwdddddddd"},
-      {kTrapAppSwitch, "wdwd"},  {kTrapReset, ""},
-      {kTrapEnqueueKey, "www"},  {kTrapHostControl, "wsd"}};
-  return signatures;
-}
-
 char KindFromSize(size_t dataSize) {
   return dataSize == 2 ? 'w' : dataSize == 4 ? 'd' : 's';
 }
@@ -117,18 +108,6 @@ struct EmulatorSubstitute::Connection {
   std::thread thread;
   std::atomic<bool> finished{false};  // its thread has nothing left to do
 };
-
-uint32_t ReceivedParam::Number() const {
-  uint32_t value = 0;
-  for (size_t i = 0; i < data.size() && i < 4; ++i)
-    value = (value << 8) | data[i];
-  return value;
-}
-
-std::string ReceivedParam::Text() const {
-  auto end = std::find(data.begin(), data.end(), 0);
-  return std::string(data.begin(), end);
-}
 
 EmulatorSubstitute::EmulatorSubstitute() {
   socketsStarted = netsock::Startup();
@@ -196,13 +175,18 @@ bool EmulatorSubstitute::Running() const {
 }
 
 void EmulatorSubstitute::AddDatabase(const std::string& name, uint32_t localId, uint16_t version) {
-  std::lock_guard<std::mutex> lock(mutex);
-  databases[name] = Database{localId, version};
+  device.Add(name, localId, version);
 }
 
 void EmulatorSubstitute::SetInstallResult(uint32_t d0) {
   std::lock_guard<std::mutex> lock(mutex);
-  installResult = d0;
+  mode.installResultForced = true;
+  mode.installResult = d0;
+}
+
+void EmulatorSubstitute::SetScreenFormat(ScreenFormat format) {
+  std::lock_guard<std::mutex> lock(mutex);
+  mode.screen = format;
 }
 
 std::vector<std::string> EmulatorSubstitute::InstalledPaths() const {
@@ -325,8 +309,8 @@ void EmulatorSubstitute::TickingListenLoop(Listener* listener) {
     // connection still waiting in the backlog is reset with it. The debugger
     // port listens again only when its client has left, any other at once.
     netsock::CloseSocket(listener->sock);
-    listener->sock = debuggerPort ? netsock::kInvalidSocket
-                                  : ListenLoopback(listener->port, kEmulatorBacklog);
+    listener->sock =
+        debuggerPort ? netsock::kInvalidSocket : ListenLoopback(listener->port, kEmulatorBacklog);
     Adopt(listener, accepted);
   }
 }
@@ -352,6 +336,8 @@ void EmulatorSubstitute::SetUrgentBytes(bool on) {
 
 void EmulatorSubstitute::SetLikeEmulator(bool on) {
   likeEmulator = on;
+  std::lock_guard<std::mutex> lock(mutex);
+  mode.likeEmulator = on;
 }
 
 void EmulatorSubstitute::ServeConnection(Connection* connection) {
@@ -436,7 +422,13 @@ ReceivedRequest EmulatorSubstitute::Record(const Connection& connection, const B
   request.a0 = DecodeBe32(&body[8]);
   request.paramCount = DecodeBe16(&body[12]);
   std::vector<size_t> offsets = SlotOffsets(body, request.paramCount);
-  std::string kinds = KindsFor(request.trap);
+  // The first declared parameter, the last slot on the wire, may pick the
+  // parameter list (the host-control trap's selector).
+  uint32_t selector = 0;
+  if (offsets.size() == request.paramCount && !offsets.empty() && body[offsets.back() + 1] == 2) {
+    selector = DecodeBe16(&body[offsets.back() + 2]);
+  }
+  std::string kinds = KindsFor(request.trap, selector);
   for (size_t wire = offsets.size(); wire-- > 0;) {
     size_t at = offsets[wire];
     ReceivedParam param;
@@ -454,12 +446,10 @@ ReceivedRequest EmulatorSubstitute::Record(const Connection& connection, const B
   return request;
 }
 
-std::string EmulatorSubstitute::KindsFor(uint16_t trap) const {
+std::string EmulatorSubstitute::KindsFor(uint16_t trap, uint32_t selector) const {
   std::lock_guard<std::mutex> lock(mutex);
   auto given = signatures.find(trap);
-  if (given != signatures.end()) return given->second;
-  auto builtIn = BuiltInSignatures().find(trap);
-  return builtIn != BuiltInSignatures().end() ? builtIn->second : std::string();
+  return given != signatures.end() ? given->second : BuiltInKinds(trap, selector);
 }
 
 Fault EmulatorSubstitute::FaultFor(int requestNo) const {
@@ -467,35 +457,20 @@ Fault EmulatorSubstitute::FaultFor(int requestNo) const {
   return found != requestFaults.end() ? found->second : defaultFault;
 }
 
-Bytes EmulatorSubstitute::BuildReplyBody(const ReceivedRequest& request) {
-  std::lock_guard<std::mutex> lock(mutex);
-  std::map<int, uint32_t> values;  // by parameter number, 1 = first
-  uint32_t d0 = 0;
-  auto param = [&](size_t number) -> const ReceivedParam* {
-    // params holds the whole slots, first to last, when none is missing.
-    if (request.params.size() != request.paramCount || number > request.params.size()) {
-      return nullptr;
-    }
-    return &request.params[number - 1];
-  };
-  if (request.trap == kTrapFindDatabase) {
-    const ReceivedParam* name = param(2);
-    auto found = name ? databases.find(name->Text()) : databases.end();
-    d0 = found != databases.end() ? found->second.localId : 0;
-  } else if (request.trap == kTrapDatabaseInfo) {
-    const ReceivedParam* id = param(2);
-    d0 = kNoSuchDatabase;
-    for (const auto& entry : databases) {
-      if (id != nullptr && entry.second.localId == id->Number()) {
-        d0 = 0;
-        values[5] = entry.second.version;
-      }
-    }
-  } else if (request.trap == kTrapHostControl) {
-    d0 = installResult;
-    const ReceivedParam* path = param(2);
-    if (d0 == 0 && path != nullptr) installedPaths.push_back(path->Text());
+Bytes EmulatorSubstitute::BuildReplyBody(const ReceivedRequest& request, bool* answered) {
+  DeviceMode deviceMode;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    deviceMode = mode;
   }
+  TrapAnswer answer = AnswerTrap(request, &device, deviceMode);
+  *answered = answer.answered;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (answer.installed && request.params.size() > 1) {
+    installedPaths.push_back(request.params[1].Text());
+  }
+  std::map<int, uint32_t>& values = answer.values;  // by parameter number, 1 = first
+  uint32_t d0 = answer.d0;
   auto forced = trapD0.find(request.trap);
   if (forced != trapD0.end()) d0 = forced->second;
   for (const auto& entry : byRefValues) {
@@ -533,7 +508,9 @@ bool EmulatorSubstitute::Answer(Connection* connection, const ReceivedRequest& r
   if (!PauseMs(fault.delayMs)) return false;
   if (fault.mode == FaultMode::Silent) return true;
   if (fault.mode == FaultMode::CloseWithoutReply) return false;
-  Bytes body = BuildReplyBody(request);
+  bool answered = true;
+  Bytes body = BuildReplyBody(request, &answered);
+  if (!answered) return true;
   if (fault.mode == FaultMode::TruncatedBody) body.resize(std::min(body.size(), fault.keepBytes));
   if (fault.mode == FaultMode::LyingSlotSizes) {
     std::vector<size_t> offsets = SlotOffsets(body, request.paramCount);
@@ -550,6 +527,11 @@ bool EmulatorSubstitute::Answer(Connection* connection, const ReceivedRequest& r
     case FaultMode::PartialThenClose:
       SendAll(connection, reply.data(), std::min(reply.size(), fault.keepBytes));
       return false;
+    case FaultMode::Reset:
+      SendAll(connection, reply.data(), std::min(reply.size(), fault.keepBytes));
+      ResetConnection(connection->sock);
+      connection->sock = netsock::kInvalidSocket;
+      return false;
     case FaultMode::Flood:
       reply.insert(reply.end(), fault.floodBytes, kFloodByte);
       return SendAll(connection, reply.data(), reply.size());
@@ -559,7 +541,9 @@ bool EmulatorSubstitute::Answer(Connection* connection, const ReceivedRequest& r
 }
 
 Bytes EmulatorSubstitute::ProperReply(const ReceivedRequest& request) {
-  return Frame(request.srcSocket, request.destSocket, request.transId, BuildReplyBody(request));
+  bool answered = true;
+  Bytes body = BuildReplyBody(request, &answered);
+  return Frame(request.srcSocket, request.destSocket, request.transId, body);
 }
 
 bool EmulatorSubstitute::React(Connection* connection, const Reaction& reaction) {
@@ -589,10 +573,12 @@ bool EmulatorSubstitute::SendSplit(Connection* connection, const Bytes& reply, s
 
 bool EmulatorSubstitute::SendAll(Connection* connection, const uint8_t* data, size_t n) {
   while (n > 0) {
-    long sent = netsock::SendBytes(connection->sock, data, n);
-    if (sent <= 0) return false;
+    size_t sent = 0;
+    if (netsock::SendBytes(connection->sock, data, n, &sent) != netsock::SendStatus::Sent) {
+      return false;
+    }
     data += sent;
-    n -= static_cast<size_t>(sent);
+    n -= sent;
   }
   return true;
 }

@@ -28,6 +28,8 @@
 #include <vector>
 
 #include "netsock.h"
+#include "testing/device_store.h"
+#include "testing/substitute_traps.h"
 
 namespace gantry_testing {
 
@@ -43,59 +45,6 @@ constexpr size_t kEmulatorBodyBuffer = 272;  // its request buffer, not bounds-c
 constexpr int kEmulatorBacklog = 1;
 constexpr int kEmulatorTickMs = 100;  // it accepts on its idle tick, one per tick
 
-constexpr uint16_t kTrapFindDatabase = 0xA045;  // 'w' card, 's' name -> D0 local id or 0
-constexpr uint16_t kTrapDatabaseInfo = 0xA046;  // 13 parameters, the 5th (by ref) is the version
-constexpr uint16_t kTrapAppSwitch = 0xA0A7;     // 'w', 'd' local id, 'w', 'd'
-constexpr uint16_t kTrapReset = 0xA08C;         // no parameters
-constexpr uint16_t kTrapEnqueueKey = 0xA12D;    // 'w', 'w', 'w'
-constexpr uint16_t kTrapHostControl = 0xA344;   // 'w' selector, 's' host path, 'd' card
-
-/// One parameter slot of a recorded request, with the kind the substitute took
-/// it for. Filled by the substitute's connection threads, read by tests.
-struct ReceivedParam {
-  // 'w', 'd' or 's': from the trap's parameter list when the trap is known (the
-  // six traps above, or one given to SetTrapSignature), else from the slot:
-  // data size 2 is 'w', 4 is 'd', anything else 's'.
-  char kind = 0;
-  bool byRef = false;         // the slot's by-reference flag
-  uint8_t dataSize = 0;       // the slot's data-size byte
-  std::vector<uint8_t> data;  // the slot's data bytes (a string with its zero padding)
-
-  // The big-endian number in the data (all of it, up to 4 bytes); 0 when empty.
-  uint32_t Number() const;
-  // The characters before the first zero byte.
-  std::string Text() const;
-};
-
-/// One request packet as the substitute received it on one connection.
-/// Recorded by the connection threads, in arrival order; read by tests.
-struct ReceivedRequest {
-  uint16_t port = 0;   // the listening port the connection came in on
-  int connection = 0;  // the accepted connection it came on: 1, 2, ... from Start
-  uint8_t destSocket = 0;
-  uint8_t srcSocket = 0;
-  uint8_t packetType = 0;
-  uint16_t bodySize = 0;  // n from the header
-  uint8_t transId = 0;
-  bool signatureOk = false;       // BE EF ED
-  bool headerChecksumOk = false;  // byte 9 == sum of bytes 0..8 mod 256
-  bool crcOk = false;             // trailing CRC-16 matches bytes 0..9+n
-
-  // The RPC body. bodyParsed is true when the body held the 14-byte RPC header
-  // and exactly paramCount whole slots, nothing more.
-  bool bodyParsed = false;
-  uint8_t command = 0;  // 0x0A for a remote procedure call
-  uint16_t trap = 0;
-  uint32_t d0 = 0;
-  uint32_t a0 = 0;
-  uint16_t paramCount = 0;
-  // The parameters FIRST TO LAST, as the trap declares them: params[0] is the
-  // slot that came last on the wire. Only the slots that lay whole in the body.
-  std::vector<ReceivedParam> params;
-
-  std::vector<uint8_t> raw;  // the whole packet, header to CRC, as received
-};
-
 /// How the substitute misbehaves when answering a request.
 enum class FaultMode {
   None,               // a proper reply (after delayMs, if set)
@@ -103,6 +52,8 @@ enum class FaultMode {
   Delayed,            // a proper reply after delayMs
   Split,              // the proper reply sent in segmentBytes pieces, pauseMs apart
   CloseWithoutReply,  // the connection is closed right after the request is read
+  Reset,              // the first keepBytes bytes of the proper reply, then the
+                      // connection is reset rather than closed in order
   PartialThenClose,   // the first keepBytes bytes of the proper reply, then close
   TruncatedBody,      // a well-framed reply whose body is cut to keepBytes bytes
                       // (the header announces keepBytes, the CRC covers the cut body)
@@ -118,7 +69,7 @@ struct Fault {
   int delayMs = 0;
   size_t segmentBytes = 1;  // Split
   int pauseMs = 0;          // Split
-  size_t keepBytes = 0;     // PartialThenClose: packet bytes; TruncatedBody: body bytes
+  size_t keepBytes = 0;     // PartialThenClose, Reset: packet bytes; TruncatedBody: body bytes
   int lyingSlot = -1;       // LyingSlotSizes: slot index in wire order from 0; -1 = all
   uint8_t lyingSize = 0;    // LyingSlotSizes
   size_t floodBytes = 0;    // Flood: count of extra bytes (0xEE)
@@ -145,14 +96,18 @@ using Behaviour = std::function<Reaction(const ReceivedRequest& request, const B
 /// The emulator substitute. A test owns it, starts it on the ports it wants,
 /// configures the device and faults, drives gantry, and then reads the record.
 ///
-/// Answers, unless a trap D0 override (SetTrapD0) says otherwise:
+/// Answers as its device (Device(), substitute_traps.h) does, unless a trap D0
+/// override (SetTrapD0) says otherwise:
 ///  - 0xA045: D0 = local id of the database named by the string parameter, or 0.
 ///  - 0xA046: the database whose local id is the 2nd parameter: D0 = 0 and the
-///    5th parameter's slot = its version; no such database: D0 = 0x0207 and
-///    the slots as sent.
-///  - 0xA344: D0 = SetInstallResult's value (default 0); the string parameter is
-///    recorded as an installed path when D0 is 0.
-///  - 0xA0A7, 0xA08C, 0xA12D and any other trap: D0 = 0.
+///    by-reference slots = its header's attributes, version, dates, numbers,
+///    type and creator; no such database: D0 = 0x0207 and the slots as sent.
+///  - 0xA344 import (0x0500): the file is stored under its header's name; D0 =
+///    0, or a failure code when it can't be (0 all the same when like the
+///    emulator); SetInstallResult forces D0. The path is recorded as installed
+///    when D0 is 0. Export (0x0501) and screen (0x0502) write the host file.
+///  - 0xA0A7: D0 = 0 for a local id the device holds; 0xA08C, 0xA12D and any
+///    other trap: D0 = 0.
 /// Reply packet: signature, socket ids swapped from the request, type 0, the
 /// request's transaction id, checksum, body, CRC. Body: command 0x8A, filler 0,
 /// the trap, D0, A0 = 0, the request's parameter count, then the request's slots
@@ -177,8 +132,14 @@ class EmulatorSubstitute {
   bool Running() const;
 
   // --- the emulated device ---
+  DeviceStore& Device() { return device; }
+  // A database with a header alone (DeviceStore::Add).
   void AddDatabase(const std::string& name, uint32_t localId, uint16_t version);
+  // Every import answers this D0, whatever the file; with 0 a good file is
+  // still stored.
   void SetInstallResult(uint32_t d0);
+  void SetScreenFormat(ScreenFormat format);
+  // The paths of the imports that answered D0 = 0.
   std::vector<std::string> InstalledPaths() const;
 
   // --- answer overrides ---
@@ -245,7 +206,8 @@ class EmulatorSubstitute {
   void ServeConnection(Connection* connection);
   bool ReadRequest(Connection* connection, std::vector<uint8_t>* packet, bool* peerEnded);
   ReceivedRequest Record(const Connection& connection, const std::vector<uint8_t>& packet);
-  std::vector<uint8_t> BuildReplyBody(const ReceivedRequest& request);
+  // The reply body the device gives; *answered false when it gives none.
+  std::vector<uint8_t> BuildReplyBody(const ReceivedRequest& request, bool* answered);
   // The whole reply packet a request gets when nothing misbehaves.
   Bytes ProperReply(const ReceivedRequest& request);
   // False when the connection is to be closed.
@@ -257,13 +219,8 @@ class EmulatorSubstitute {
   bool SendAll(Connection* connection, const uint8_t* data, size_t n);
   bool PauseMs(int ms);  // false when stopping
   Fault FaultFor(int requestNo) const;
-  std::string KindsFor(uint16_t trap) const;
+  std::string KindsFor(uint16_t trap, uint32_t selector) const;
   void ResetRecordLocked();
-
-  struct Database {
-    uint32_t localId;
-    uint16_t version;
-  };
 
   bool socketsStarted = false;
   mutable std::mutex mutex;
@@ -276,8 +233,8 @@ class EmulatorSubstitute {
   std::vector<std::unique_ptr<Listener>> listeners;
   std::vector<std::unique_ptr<Connection>> connections;
 
-  std::map<std::string, Database> databases;
-  uint32_t installResult = 0;
+  DeviceStore device;
+  DeviceMode mode;
   std::vector<std::string> installedPaths;
   std::map<uint16_t, uint32_t> trapD0;
   std::map<std::pair<uint16_t, int>, uint32_t> byRefValues;

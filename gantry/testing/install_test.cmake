@@ -44,7 +44,7 @@ if(NOT host)
 endif()
 list(GET host 0 host)
 run("${host}")
-expect_output("running=false version=0")
+expect_output("running=false version=0 export=false screen=false")
 
 run("${prefix}/${BINDIR}/gantry-host${HOST_EXE_SUFFIX}" running)
 expect_output("false")

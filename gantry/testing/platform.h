@@ -22,6 +22,10 @@ bool SendUrgentByte(gantry::netsock::Socket s);
 // returns netsock::kInvalidSocket.
 gantry::netsock::Socket AcceptConnection(gantry::netsock::Socket listener);
 
+// Closes the socket so that the peer sees the connection reset, not ended in
+// order.
+void ResetConnection(gantry::netsock::Socket s);
+
 // The processor time the calling thread has used, for tests that tell a
 // waiting call from a spinning one.
 double ThreadCpuMs();

@@ -13,8 +13,10 @@ namespace gantry_testing {
 
 namespace netsock = gantry::netsock;
 
+// Every socket here is closed on exec, so that a child a test starts can't
+// keep a listener or a connection of the substitute open.
 netsock::Socket ListenLoopback(uint16_t port, int backlog) {
-  int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return netsock::kInvalidSocket;
   int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -33,7 +35,7 @@ netsock::Socket ListenLoopback(uint16_t port, int backlog) {
 netsock::Socket AcceptConnection(netsock::Socket listener) {
   int fd;
   do {
-    fd = accept(static_cast<int>(listener), nullptr, nullptr);
+    fd = accept4(static_cast<int>(listener), nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return netsock::kInvalidSocket;
 #if defined(SO_NOSIGPIPE)
@@ -51,6 +53,12 @@ bool SendUrgentByte(netsock::Socket s) {
   const int flags = MSG_OOB;  // accepted sockets carry SO_NOSIGPIPE instead
 #endif
   return send(static_cast<int>(s), &byte, 1, flags) == 1;
+}
+
+void ResetConnection(netsock::Socket s) {
+  linger abort{1, 0};
+  setsockopt(static_cast<int>(s), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  close(static_cast<int>(s));
 }
 
 double ThreadCpuMs() {

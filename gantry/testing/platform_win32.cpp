@@ -19,10 +19,19 @@ double Ms(const FILETIME& time) {
   return static_cast<double>(ticks.QuadPart) / 10000.0;  // 100 ns ticks
 }
 
+// Keeps a child a test starts from holding a listener or a connection of the
+// substitute open.
+SOCKET NotInherited(SOCKET s) {
+  if (s != INVALID_SOCKET) {
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  }
+  return s;
+}
+
 }  // namespace
 
 netsock::Socket ListenLoopback(uint16_t port, int backlog) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  SOCKET s = NotInherited(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (s == INVALID_SOCKET) return netsock::kInvalidSocket;
   BOOL on = TRUE;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
@@ -39,13 +48,20 @@ netsock::Socket ListenLoopback(uint16_t port, int backlog) {
 }
 
 netsock::Socket AcceptConnection(netsock::Socket listener) {
-  SOCKET s = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
+  SOCKET s = NotInherited(accept(static_cast<SOCKET>(listener), nullptr, nullptr));
   return s == INVALID_SOCKET ? netsock::kInvalidSocket : static_cast<netsock::Socket>(s);
 }
 
 bool SendUrgentByte(netsock::Socket s) {
   const char byte = '!';
   return send(static_cast<SOCKET>(s), &byte, 1, MSG_OOB) == 1;
+}
+
+void ResetConnection(netsock::Socket s) {
+  linger abort{1, 0};
+  setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+             sizeof abort);
+  closesocket(static_cast<SOCKET>(s));
 }
 
 double ThreadCpuMs() {

@@ -5,7 +5,8 @@
 # platform layer.
 find_package(Threads REQUIRED)
 add_library(gantry_substitute STATIC
-  testing/emulator_substitute.cpp testing/platform_${LARKGANTRY_PLATFORM}.cpp)
+  testing/emulator_substitute.cpp testing/substitute_traps.cpp testing/device_store.cpp
+  testing/platform_${LARKGANTRY_PLATFORM}.cpp)
 target_link_libraries(gantry_substitute PUBLIC gantry_link Threads::Threads)
 
 # gantry-emulator: the substitute as a program, for the end-to-end tests of the

@@ -15,17 +15,44 @@ add_executable(gantry_link_test link_test.cpp)
 target_link_libraries(gantry_link_test PRIVATE gantry_substitute GTest::gtest GTest::gtest_main)
 gtest_discover_tests(gantry_link_test DISCOVERY_TIMEOUT 60 PROPERTIES ${GANTRY_PORTS_LOCK})
 
+add_executable(gantry_turns_test turns_test.cpp)
+target_link_libraries(gantry_turns_test PRIVATE gantry_link GTest::gtest GTest::gtest_main)
+gtest_discover_tests(gantry_turns_test DISCOVERY_TIMEOUT 60)
+
+set(GANTRY_FILES_TESTS files_test.cpp)
+if(NOT WIN32)
+  list(APPEND GANTRY_FILES_TESTS files_posix_test.cpp)
+endif()
+add_executable(gantry_files_test ${GANTRY_FILES_TESTS})
+target_link_libraries(gantry_files_test PRIVATE gantry_substitute GTest::gtest GTest::gtest_main)
+gtest_discover_tests(gantry_files_test DISCOVERY_TIMEOUT 60)
+
 add_executable(gantry_exports_test exports_test.cpp)
 target_link_libraries(gantry_exports_test PRIVATE
   gantry gantry_substitute GTest::gtest GTest::gtest_main)
 gtest_discover_tests(gantry_exports_test DISCOVERY_TIMEOUT 60 PROPERTIES ${GANTRY_PORTS_LOCK})
+
+# Calls at once, from threads and from processes (gantry_concurrent_caller),
+# against the emulator-like substitute.
+add_executable(gantry_concurrent_caller testing/concurrent_caller.cpp)
+target_link_libraries(gantry_concurrent_caller PRIVATE gantry Threads::Threads)
+add_executable(gantry_concurrency_test concurrency_test.cpp)
+target_link_libraries(gantry_concurrency_test PRIVATE
+  gantry gantry_substitute process_testing GTest::gtest GTest::gtest_main)
+target_compile_definitions(gantry_concurrency_test PRIVATE
+  GANTRY_CONCURRENT_CALLER="$<TARGET_FILE:gantry_concurrent_caller>")
+add_dependencies(gantry_concurrency_test gantry_concurrent_caller)
+gtest_discover_tests(gantry_concurrency_test DISCOVERY_TIMEOUT 60 PROPERTIES ${GANTRY_PORTS_LOCK})
 
 # The exports against a misbehaving emulator; counts open descriptors in
 # /proc, so POSIX only.
 if(NOT WIN32)
   add_executable(gantry_fault_test fault_test.cpp)
   target_link_libraries(gantry_fault_test PRIVATE
-    gantry gantry_substitute GTest::gtest GTest::gtest_main)
+    gantry gantry_substitute process_testing GTest::gtest GTest::gtest_main)
+  target_compile_definitions(gantry_fault_test PRIVATE
+    GANTRY_CONCURRENT_CALLER="$<TARGET_FILE:gantry_concurrent_caller>")
+  add_dependencies(gantry_fault_test gantry_concurrent_caller)
   gtest_discover_tests(gantry_fault_test DISCOVERY_TIMEOUT 60 PROPERTIES ${GANTRY_PORTS_LOCK})
 endif()
 

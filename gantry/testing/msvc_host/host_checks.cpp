@@ -10,6 +10,8 @@ constexpr short kRuntimeVersion = -32477;  // 0x8123 as a signed 16-bit number
 char memoPad[] = "MemoPad";
 char missing[] = "Missing";
 char installPath[] = "C:\\apps\\DemoApp.prc";
+// Paths in the folder given after "online".
+char folderInstall[300], folderExport[300], folderMissing[300], folderScreen[300];
 
 unsigned long Length(const char* text) {
   unsigned long length = 0;
@@ -36,15 +38,31 @@ void PrintNumber(int value) {
   Print(digits + at);
 }
 
-bool HasWord(const char* text, const char* word) {
+// Where word starts in text, or null.
+const char* FindWord(const char* text, const char* word) {
   unsigned long wordLength = Length(word);
   for (; *text != '\0'; ++text) {
     unsigned long i = 0;
     while (i < wordLength && text[i] == word[i])
       ++i;
-    if (i == wordLength) return true;
+    if (i == wordLength) return text;
   }
-  return false;
+  return nullptr;
+}
+
+// Sets path to the folder (up to a blank or the end of the text) and name,
+// cut to fit.
+void InFolder(char* path, unsigned long size, const char* folder, const char* name) {
+  unsigned long at = 0;
+  auto put = [&](char c) {
+    if (at + 1 < size) path[at++] = c;
+  };
+  for (; *folder != '\0' && *folder != ' '; ++folder)
+    put(*folder);
+  put('\\');
+  for (; *name != '\0'; ++name)
+    put(*name);
+  path[at] = '\0';
 }
 
 int Expect(const char* what, int got, int expected) {
@@ -84,7 +102,13 @@ int Online(const GantryCalls& c) {
   failed += Expect("HasDatabase(Missing)", c.hasDatabase(missing), 0);
   failed +=
       AtEveryAlignment("QuorvaneRt_ver()", kRuntimeVersion, [&] { return int(c.quorvaneRtVer()); });
-  failed += Expect("InstallFile(C:\\apps\\DemoApp.prc)", c.installFile(installPath), 1);
+  failed += Expect("InstallFile(FOLDER\\DemoApp.prc)", c.installFile(folderInstall), 1);
+  failed += Expect("ExportDatabase(MemoPad, FOLDER\\memo.pdb)",
+                   c.exportDatabase(memoPad, folderExport), 1);
+  failed += Expect("ExportDatabase(Missing, FOLDER\\missing.pdb)",
+                   c.exportDatabase(missing, folderMissing), 0);
+  failed += AtEveryAlignment("SaveScreen(FOLDER\\shot.bmp)", 1,
+                             [&] { return int(c.saveScreen(folderScreen)); });
   c.launchApp(memoPad);
   c.launchApp(missing);
   c.emulatorReset();
@@ -100,6 +124,10 @@ int Offline(const GantryCalls& c) {
   failed += Expect("HasDatabase(MemoPad)", c.hasDatabase(memoPad), 0);
   failed += Expect("QuorvaneRt_ver()", c.quorvaneRtVer(), 0);
   failed += Expect("InstallFile(C:\\apps\\DemoApp.prc)", c.installFile(installPath), 0);
+  char exportPath[] = "C:\\apps\\memo.pdb", screenPath[] = "C:\\apps\\shot.bmp";
+  failed += Expect("ExportDatabase(MemoPad, C:\\apps\\memo.pdb)",
+                   c.exportDatabase(memoPad, exportPath), 0);
+  failed += Expect("SaveScreen(C:\\apps\\shot.bmp)", c.saveScreen(screenPath), 0);
   c.launchApp(memoPad);
   c.emulatorReset();
   c.emulatorStartAppLauncher();
@@ -115,5 +143,12 @@ void PrintLine(const char* text) {
 }
 
 int RunChecks(const GantryCalls& calls) {
-  return HasWord(GetCommandLineA(), "online") ? Online(calls) : Offline(calls);
+  const char* online = FindWord(GetCommandLineA(), "online ");
+  if (online == nullptr) return Offline(calls);
+  const char* folder = online + Length("online ");
+  InFolder(folderInstall, sizeof folderInstall, folder, "DemoApp.prc");
+  InFolder(folderExport, sizeof folderExport, folder, "memo.pdb");
+  InFolder(folderMissing, sizeof folderMissing, folder, "missing.pdb");
+  InFolder(folderScreen, sizeof folderScreen, folder, "shot.bmp");
+  return Online(calls);
 }

@@ -7,8 +7,8 @@
 #include "kernel32_min.h"
 
 extern "C" void HostMain() {
-  GantryCalls calls = {IsEmulatorRunning,       InstallFile, HasDatabase,
-                       QuorvaneRt_ver,          LaunchApp,   EmulatorReset,
-                       EmulatorStartAppLauncher};
+  GantryCalls calls = {IsEmulatorRunning,        InstallFile,    HasDatabase,
+                       QuorvaneRt_ver,           LaunchApp,      EmulatorReset,
+                       EmulatorStartAppLauncher, ExportDatabase, SaveScreen};
   ExitProcess(static_cast<unsigned int>(RunChecks(calls)));
 }

@@ -40,6 +40,8 @@ extern "C" void HostMain() {
   Find(library, "?LaunchApp@@YAX" CHAR_PTR "@Z", &calls.launchApp, &missing);
   Find(library, "?EmulatorReset@@YAXXZ", &calls.emulatorReset, &missing);
   Find(library, "?EmulatorStartAppLauncher@@YAXXZ", &calls.emulatorStartAppLauncher, &missing);
+  Find(library, "?ExportDatabase@@YA_N" CHAR_PTR "0@Z", &calls.exportDatabase, &missing);
+  Find(library, "?SaveScreen@@YA_N" CHAR_PTR "@Z", &calls.saveScreen, &missing);
   if (missing != 0) {
     PrintLine("FAILED  GetProcAddress found not the names above");
     ExitProcess(101);
