@@ -22,6 +22,7 @@
 namespace {
 
 using namespace gantry_testing;
+using namespace file_testing;
 using Clock = std::chrono::steady_clock;
 
 constexpr short kRuntimeVersion = 515;
@@ -63,7 +64,7 @@ class ConcurrencyTest : public ::testing::Test {
   }
 
   EmulatorSubstitute emu;
-  ScratchFolder scratch;
+  ScratchDir scratch;
   int added = 0;
 };
 
@@ -96,8 +97,9 @@ TEST_F(ConcurrencyTest, SixteenCallsAtOnceOfEveryKindAllRight) {
     const Kind kind = static_cast<Kind>(t % kKinds);
     PdbFile file;
     file.name = "Call" + std::to_string(t);
-    calls.push_back({kind, kind == kInstall ? scratch.Path(file.name + ".pdb") : file.name});
-    if (kind == kInstall) WriteBytes(calls.back().text, PdbImage(file));
+    calls.push_back(
+        {kind, kind == kInstall ? (scratch / (file.name + ".pdb")).string() : file.name});
+    if (kind == kInstall) WriteFileBytes(calls.back().text, PdbImage(file));
     if (kind == kHas || kind == kExport) DeviceDatabase(file.name);
   }
   std::vector<std::thread> threads;
@@ -105,7 +107,7 @@ TEST_F(ConcurrencyTest, SixteenCallsAtOnceOfEveryKindAllRight) {
   for (Call& call : calls) {
     threads.emplace_back([&call, this] {
       const auto begun = Clock::now();
-      std::string out = scratch.Path(call.text + ".out");
+      std::string out = (scratch / (call.text + ".out")).string();
       switch (call.kind) {
         case kRunning:
           call.right = IsEmulatorRunning();

@@ -20,6 +20,7 @@
 namespace {
 
 using namespace gantry_testing;
+using namespace file_testing;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kRuntimeId = 0x00012340;
@@ -65,13 +66,13 @@ class ExportsTest : public ::testing::Test {
 
   // A database file in the scratch folder; its path.
   std::string FileOf(const PdbFile& file, const std::string& name) {
-    const std::string path = scratch.Path(name);
-    WriteBytes(path, PdbImage(file));
+    const std::string path = (scratch / name).string();
+    WriteFileBytes(path, PdbImage(file));
     return path;
   }
 
   EmulatorSubstitute emu;
-  ScratchFolder scratch;
+  ScratchDir scratch;
 };
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -308,10 +309,10 @@ TEST_F(ExportsTest, InstallOfAFileShorterThanAHeaderOrWithoutANameSendsNothing) 
   PdbFile unnamed;
   unnamed.name = "";
   std::string noName = FileOf(unnamed, "unnamed.pdb");
-  std::string shortFile = scratch.Path("short.pdb");
+  std::string shortFile = (scratch / "short.pdb").string();
   Bytes cut = PdbImage(PdbFile());
   cut.resize(77);
-  WriteBytes(shortFile, cut);
+  WriteFileBytes(shortFile, cut);
   EXPECT_FALSE(InstallFile(&noName[0]));
   EXPECT_FALSE(InstallFile(&shortFile[0]));
   EXPECT_EQ(emu.ConnectionCount(), 0);
@@ -324,8 +325,8 @@ TEST_F(ExportsTest, ExportPutsTheDatabaseInPlaceAndAFailureLeavesThePathAsItWas)
   memo.name = "MemoPad";
   memo.entries = {{1, 2, 3}, {4}};
   const Bytes old = {'o', 'l', 'd'};
-  const std::string folder = scratch.Path("");
-  std::string path = scratch.Path("memo.pdb");
+  const std::string folder = (scratch / "").string();
+  std::string path = (scratch / "memo.pdb").string();
   /// What the device holds or answers, and whether the export gives the file.
   struct Case {
     const char* what;
@@ -342,7 +343,7 @@ TEST_F(ExportsTest, ExportPutsTheDatabaseInPlaceAndAFailureLeavesThePathAsItWas)
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    WriteBytes(path, old);
+    WriteFileBytes(path, old);
     EmulatorSubstitute device;
     PdbFile stored = memo;
     stored.name = c.header;
@@ -351,7 +352,7 @@ TEST_F(ExportsTest, ExportPutsTheDatabaseInPlaceAndAFailureLeavesThePathAsItWas)
     ASSERT_TRUE(device.Start({kPrimaryPort}));
     char name[] = "MemoPad";
     EXPECT_EQ(ExportDatabase(name, &path[0]), c.exported);
-    EXPECT_EQ(ReadBytes(path), c.exported ? PdbImage(memo) : old);
+    EXPECT_EQ(ReadFileBytes(path), c.exported ? PdbImage(memo) : old);
     EXPECT_EQ(scratch.Names(), std::vector<std::string>{"memo.pdb"});  // no temporary left
     auto requests = device.Requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -369,10 +370,10 @@ TEST_F(ExportsTest, ExportAndScreenRefuseUnsentWhatCannotWork) {
   std::string name31(31, 'n'), name32(32, 'n');
   emu.AddDatabase(name31, 0x00313100, 1);
   // With a 31-character name the path may have 211 characters.
-  const std::string folder = scratch.Path("");
+  const std::string folder = (scratch / "").string();
   std::string fits = folder + std::string(211 - folder.size(), 'p');
   std::string over = fits + "p";
-  std::string relative = "memo.pdb", missingFolder = scratch.Path("none/memo.pdb");
+  std::string relative = "memo.pdb", missingFolder = (scratch / "none/memo.pdb").string();
   std::string screenOver = folder + std::string(252 - folder.size(), 's');
   std::string asFolder = folder;
   char memo[] = "MemoPad", empty[] = "";
@@ -399,7 +400,7 @@ TEST_F(ExportsTest, ExportAndScreenRefuseUnsentWhatCannotWork) {
 TEST_F(ExportsTest, ScreenComesAsTheEmulatorWroteItUnderEitherName) {
   Start();
   const Bytes old = {'o', 'l', 'd'};
-  std::string path = scratch.Path("shot.bmp");
+  std::string path = (scratch / "shot.bmp").string();
   /// How the device writes its screen, and what path then begins with.
   struct Case {
     ScreenFormat format;
@@ -408,10 +409,10 @@ TEST_F(ExportsTest, ScreenComesAsTheEmulatorWroteItUnderEitherName) {
                {ScreenFormat::PpmReplacingExtension, "P6"},
                {ScreenFormat::Nothing, ""}};
   for (const Case& c : cases) {
-    WriteBytes(path, old);
+    WriteFileBytes(path, old);
     emu.SetScreenFormat(c.format);
     EXPECT_EQ(SaveScreen(&path[0]), !c.begins.empty()) << c.begins;
-    const Bytes shot = ReadBytes(path);
+    const Bytes shot = ReadFileBytes(path);
     if (c.begins.empty()) {
       EXPECT_EQ(shot, old);
     } else {

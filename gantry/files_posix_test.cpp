@@ -16,21 +16,21 @@
 namespace {
 
 using gantry::Destination;
-using namespace gantry_testing;
+using namespace file_testing;
 using Bytes = std::vector<uint8_t>;
 
 // Has a new file with these bytes put in place of path.
 bool Put(const std::string& path, const Bytes& bytes) {
   Destination destination;
   if (!destination.Reserve(path, 250, false)) return false;
-  WriteBytes(destination.TempPath(), bytes);
+  WriteFileBytes(destination.TempPath(), bytes);
   return destination.PutInPlace(destination.TempPath());
 }
 
 TEST(DestinationPosixTest, AReplacedFileKeepsItsBitsAndALinkStaysALink) {
-  ScratchFolder scratch;
-  const std::string file = scratch.Path("file.pdb"), link = scratch.Path("link.pdb");
-  WriteBytes(file, {'o', 'l', 'd'});
+  ScratchDir scratch;
+  const std::string file = (scratch / "file.pdb").string(), link = (scratch / "link.pdb").string();
+  WriteFileBytes(file, {'o', 'l', 'd'});
   ASSERT_EQ(chmod(file.c_str(), 0640), 0);
   ASSERT_EQ(symlink("file.pdb", link.c_str()), 0);
   ASSERT_TRUE(Put(link, {'n', 'e', 'w'}));
@@ -39,16 +39,16 @@ TEST(DestinationPosixTest, AReplacedFileKeepsItsBitsAndALinkStaysALink) {
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(ReadBytes(file), (Bytes{'n', 'e', 'w'}));
+  EXPECT_EQ(ReadFileBytes(file), (Bytes{'n', 'e', 'w'}));
   EXPECT_EQ(scratch.Names(), (std::vector<std::string>{"file.pdb", "link.pdb"}));
 }
 
 TEST(DestinationPosixTest, AFifoIsWrittenInPlaceAndStays) {
-  ScratchFolder scratch;
-  const std::string fifo = scratch.Path("fifo");
+  ScratchDir scratch;
+  const std::string fifo = (scratch / "fifo").string();
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   Bytes received;
-  std::thread reader([&] { received = ReadBytes(fifo); });
+  std::thread reader([&] { received = ReadFileBytes(fifo); });
   EXPECT_TRUE(Put(fifo, {'n', 'e', 'w'}));
   reader.join();
   EXPECT_EQ(received, (Bytes{'n', 'e', 'w'}));

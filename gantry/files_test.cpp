@@ -17,6 +17,7 @@ namespace {
 
 using namespace gantry;
 using namespace gantry_testing;
+using namespace file_testing;
 using Bytes = std::vector<uint8_t>;
 
 TEST(DatabaseHeaderTest, NameTypeCreatorAndDateOrWhyNot) {
@@ -39,11 +40,12 @@ TEST(DatabaseHeaderTest, NameTypeCreatorAndDateOrWhyNot) {
   EXPECT_EQ(ParseDatabaseHeader(noZero.data(), 78, &header), HeaderRead::NotADatabase);
   EXPECT_EQ(ParseDatabaseHeader(unnamed.data(), 78, &header), HeaderRead::NotADatabase);
 
-  ScratchFolder scratch;
-  WriteBytes(scratch.Path("db.pdb"), image);
-  EXPECT_EQ(ReadDatabaseHeader(scratch.Path("db.pdb"), &header), HeaderRead::Read);
-  EXPECT_EQ(ReadDatabaseHeader(scratch.Path("none.pdb"), &header), HeaderRead::Unopenable);
-  EXPECT_EQ(ReadDatabaseHeader(scratch.Path(""), &header), HeaderRead::Unopenable);  // a folder
+  ScratchDir scratch;
+  WriteFileBytes(scratch / "db.pdb", image);
+  EXPECT_EQ(ReadDatabaseHeader((scratch / "db.pdb").string(), &header), HeaderRead::Read);
+  EXPECT_EQ(ReadDatabaseHeader((scratch / "none.pdb").string(), &header), HeaderRead::Unopenable);
+  EXPECT_EQ(ReadDatabaseHeader((scratch / "").string(), &header),
+            HeaderRead::Unopenable);  // a folder
 }
 
 void SetLe32(Bytes* bytes, size_t at, uint32_t value) {
@@ -89,17 +91,17 @@ TEST(ScreenImageTest, PlausibleBmpAndPpmPicturesOnly) {
 }
 
 TEST(DestinationTest, PutInPlaceReplacesAndLeavesNothingElse) {
-  ScratchFolder scratch;
-  const std::string path = scratch.Path("out.pdb");
-  WriteBytes(path, {'o', 'l', 'd'});
+  ScratchDir scratch;
+  const std::string path = (scratch / "out.pdb").string();
+  WriteFileBytes(path, {'o', 'l', 'd'});
   {
     Destination destination;
     ASSERT_TRUE(destination.Reserve(path, 250, true));
     EXPECT_EQ(scratch.Names().size(), 3u);  // out.pdb, the temporary file and its twin
-    WriteBytes(destination.TwinPath(), {'n', 'e', 'w'});
+    WriteFileBytes(destination.TwinPath(), {'n', 'e', 'w'});
     EXPECT_TRUE(destination.PutInPlace(destination.TwinPath()));
   }
-  EXPECT_EQ(ReadBytes(path), (Bytes{'n', 'e', 'w'}));
+  EXPECT_EQ(ReadFileBytes(path), (Bytes{'n', 'e', 'w'}));
   EXPECT_EQ(scratch.Names(), std::vector<std::string>{"out.pdb"});
   {
     Destination abandoned;
@@ -108,10 +110,11 @@ TEST(DestinationTest, PutInPlaceReplacesAndLeavesNothingElse) {
   }
   EXPECT_EQ(scratch.Names(), std::vector<std::string>{"out.pdb"});
   Destination refused;
-  EXPECT_FALSE(refused.Reserve(scratch.Path(""), 250, false));             // a folder
-  EXPECT_FALSE(refused.Reserve(path, path.size() - 8, false));             // no room for a name
-  EXPECT_TRUE(refused.Reserve(path, scratch.Path("").size() + 1, false));  // a one-letter name
-  EXPECT_EQ(refused.TempPath().size(), scratch.Path("").size() + 1);
+  EXPECT_FALSE(refused.Reserve((scratch / "").string(), 250, false));  // a folder
+  EXPECT_FALSE(refused.Reserve(path, path.size() - 8, false));         // no room for a name
+  EXPECT_TRUE(
+      refused.Reserve(path, (scratch / "").string().size() + 1, false));  // a one-letter name
+  EXPECT_EQ(refused.TempPath().size(), (scratch / "").string().size() + 1);
   Destination screen;
   ASSERT_TRUE(screen.Reserve(path, 250, true));
   EXPECT_EQ(screen.TwinPath(), screen.TempPath().substr(0, screen.TempPath().size() - 4) + ".ppm");

@@ -14,6 +14,7 @@
 namespace {
 
 using namespace gantry_testing;
+using namespace file_testing;
 
 /// What one run of gantry-host left behind. Filled by RunHost, read by tests.
 struct HostRun {
@@ -44,9 +45,9 @@ TEST(GantryHost, ReportsNoEmulator) {
   ExpectCalled(RunHost("running"), "false");
   ExpectCalled(RunHost("version"), "0");
   ExpectCalled(RunHost("has QuorvaneRT"), "false");
-  ScratchFolder scratch;
-  ExpectCalled(RunHost("export QuorvaneRT " + scratch.Path("rt.pdb")), "false");
-  ExpectCalled(RunHost("screen " + scratch.Path("shot.bmp")), "false");
+  ScratchDir scratch;
+  ExpectCalled(RunHost("export QuorvaneRT " + (scratch / "rt.pdb").string()), "false");
+  ExpectCalled(RunHost("screen " + (scratch / "shot.bmp").string()), "false");
 }
 
 TEST(GantryHost, CallsEveryFunctionByItsDecoratedName) {
@@ -62,10 +63,10 @@ TEST(GantryHost, CallsEveryFunctionByItsDecoratedName) {
   emu.SetInstallResult(0);  // a path only the emulator would open
   ExpectCalled(RunHost("install /tmp/app.prc"), "true");
   EXPECT_EQ(emu.InstalledPaths(), std::vector<std::string>{"/tmp/app.prc"});
-  ScratchFolder scratch;
-  ExpectCalled(RunHost("export MemoPad " + scratch.Path("memo.pdb")), "true");
-  ExpectCalled(RunHost("export Missing " + scratch.Path("missing.pdb")), "false");
-  ExpectCalled(RunHost("screen " + scratch.Path("shot.bmp")), "true");
+  ScratchDir scratch;
+  ExpectCalled(RunHost("export MemoPad " + (scratch / "memo.pdb").string()), "true");
+  ExpectCalled(RunHost("export Missing " + (scratch / "missing.pdb").string()), "false");
+  ExpectCalled(RunHost("screen " + (scratch / "shot.bmp").string()), "true");
   EXPECT_EQ(scratch.Names(), (std::vector<std::string>{"memo.pdb", "shot.bmp"}));
   emu.ClearRecord();
   ExpectCalled(RunHost("launch MemoPad"), "done");

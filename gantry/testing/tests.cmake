@@ -24,12 +24,13 @@ if(NOT WIN32)
   list(APPEND GANTRY_FILES_TESTS files_posix_test.cpp)
 endif()
 add_executable(gantry_files_test ${GANTRY_FILES_TESTS})
-target_link_libraries(gantry_files_test PRIVATE gantry_substitute GTest::gtest GTest::gtest_main)
+target_link_libraries(gantry_files_test PRIVATE gantry_substitute process_testing GTest::gtest
+                      GTest::gtest_main)
 gtest_discover_tests(gantry_files_test DISCOVERY_TIMEOUT 60)
 
 add_executable(gantry_exports_test exports_test.cpp)
 target_link_libraries(gantry_exports_test PRIVATE
-  gantry gantry_substitute GTest::gtest GTest::gtest_main)
+  gantry gantry_substitute process_testing GTest::gtest GTest::gtest_main)
 gtest_discover_tests(gantry_exports_test DISCOVERY_TIMEOUT 60 PROPERTIES ${GANTRY_PORTS_LOCK})
 
 # Calls at once, from threads and from processes (gantry_concurrent_caller),
